@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what the build needs (Debian 12), builds the Linux shared object and
+# the 32-bit Windows DLL, runs every test (also under ASan+UBSan) and checks
+# the DLL's exports, imports, resources and type library.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  cmake make g++ pkg-config
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
+  libpugixml-dev libsqlite3-dev libffi-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+jobs=$(nproc)
+for preset in linux linux-asan win32; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+ctest --preset linux -j "$jobs"
+ctest --preset linux-asan -j "$jobs"
+tools/check_dll.sh build/win32/nuv_ado_helper.dll build/linux/nuv_ado_helper.so
+echo "all tests passed"
