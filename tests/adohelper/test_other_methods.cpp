@@ -26,7 +26,7 @@ LONG ParameterCount(Command15* command) {
     CComPtr<ADOParameters> parameters;
     if (FAILED(command->get_Parameters(&parameters)))
         return -1;
-    long count = -1;
+    LONG count = -1;
     parameters->get_Count(&count);
     return static_cast<LONG>(count);
 }
@@ -110,7 +110,7 @@ TEST_F(MethodTest, AddColumnNamesItUpToTheFirstNull) {
     EXPECT_EQ(S_OK, helper->RecordsetAddColumn(rs.Get(), name.Get(), adInteger, 4, adFldIsNullable));
     CComPtr<ADOFields> fields;
     ASSERT_EQ(S_OK, rs->get_Fields(&fields));
-    long count = 0;
+    LONG count = 0;
     ASSERT_EQ(S_OK, fields->get_Count(&count));
     EXPECT_EQ(1, count);
     CComPtr<ADOField> field;
@@ -142,7 +142,7 @@ TEST_F(MethodTest, DeleteColumnWorksOnItsOwnCopyOfTheIndex) {
     EXPECT_EQ(u"a", Text(V_BSTR(&*index)));   // the caller's string is untouched
     CComPtr<ADOFields> fields;
     ASSERT_EQ(S_OK, rs->get_Fields(&fields));
-    long count = 0;
+    LONG count = 0;
     ASSERT_EQ(S_OK, fields->get_Count(&count));
     EXPECT_EQ(1, count);
     // A name that is no column: Delete's failure, columns unchanged.
@@ -176,12 +176,12 @@ protected:
         CComBSTR destination(SysAllocStringLen(nullptr, static_cast<UINT>(path.size())));
         for (size_t i = 0; i < path.size(); ++i)
             destination.Get()[i] = static_cast<OLECHAR>(path[i]);
-        CComPtr<Recordset20> rs20;
-        ASSERT_EQ(S_OK, rs->QueryInterface(kIID_Recordset20, reinterpret_cast<void**>(&rs20)));
+        CComPtr<_ADORecordset> full;
+        ASSERT_EQ(S_OK, rs->QueryInterface(kIID_Recordset, reinterpret_cast<void**>(&full)));
         Var target;
         V_VT(&*target) = VT_BSTR;
         V_BSTR(&*target) = destination.Detach();
-        ASSERT_EQ(S_OK, rs20->Save(*target, adPersistXML));
+        ASSERT_EQ(S_OK, full->Save(*target, adPersistXML));
     }
 
     std::filesystem::path m_dir, m_previous;

@@ -1,0 +1,514 @@
+#include "persist_bridge.h"
+
+#include "file_path.h"
+#include "persist/persist.h"
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace comhost::ado {
+
+// The column as the file described it, for writing it back the same way.
+struct PersistColumnInfo {
+    persist::Column column;
+};
+
+// The recordset's own attributes in the file (its dynamic properties).
+struct PersistTableInfo {
+    bool updatable = false;   // rs:updatable: whether the rows' source takes changes
+    std::vector<persist::ExtraAttribute> properties;
+};
+
+namespace {
+
+// ------------------------------------------------------------------ values in
+
+void SetVariant(VARIANT* v, VARTYPE vt) { V_VT(v) = vt; }
+
+// The GUID text "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" of bytes in Windows
+// memory order.
+std::u16string GuidText(const persist::Guid& g) {
+    static const char16_t digits[] = u"0123456789ABCDEF";
+    std::u16string out = u"{";
+    auto hex = [&](uint8_t b) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    };
+    for (int i = 3; i >= 0; --i)
+        hex(g.bytes[static_cast<size_t>(i)]);
+    out += u'-';
+    hex(g.bytes[5]);
+    hex(g.bytes[4]);
+    out += u'-';
+    hex(g.bytes[7]);
+    hex(g.bytes[6]);
+    out += u'-';
+    hex(g.bytes[8]);
+    hex(g.bytes[9]);
+    out += u'-';
+    for (size_t i = 10; i < 16; ++i)
+        hex(g.bytes[i]);
+    out += u'}';
+    return out;
+}
+
+bool GuidBytes(std::u16string_view text, persist::Guid& g) {
+    std::u16string normalized;
+    if (!NormalizeGuidText(text, normalized))
+        return false;
+    uint8_t raw[16];
+    size_t n = 0;
+    for (size_t i = 1; i + 1 < normalized.size(); ++i) {
+        if (normalized[i] == u'-')
+            continue;
+        auto nibble = [](char16_t c) { return static_cast<uint8_t>(c <= u'9' ? c - u'0' : c - u'A' + 10); };
+        raw[n / 2] = static_cast<uint8_t>(n % 2 == 0 ? nibble(normalized[i]) << 4 : raw[n / 2] | nibble(normalized[i]));
+        ++n;
+    }
+    // Text order to memory order: Data1, Data2, Data3 little endian.
+    const uint8_t order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    for (size_t i = 0; i < 16; ++i)
+        g.bytes[i] = raw[order[i]];
+    return true;
+}
+
+// The VARIANT a field of `type` holds for a persisted value.
+HRESULT ToVariant(const persist::Value& value, DataTypeEnum type, Variant& out) {
+    VARIANT* v = out.get();
+    out.Clear();
+    if (persist::IsNull(value)) {
+        SetVariant(v, VT_NULL);
+        return S_OK;
+    }
+    if (const auto* b = std::get_if<bool>(&value)) {
+        SetVariant(v, VT_BOOL);
+        V_BOOL(v) = *b ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    if (const auto* i = std::get_if<int64_t>(&value)) {
+        switch (type) {
+        case adTinyInt: SetVariant(v, VT_I1); V_I1(v) = static_cast<CHAR>(*i); break;
+        case adSmallInt: SetVariant(v, VT_I2); V_I2(v) = static_cast<SHORT>(*i); break;
+        case adInteger: SetVariant(v, VT_I4); V_I4(v) = static_cast<LONG>(*i); break;
+        default: SetVariant(v, VT_I8); V_I8(v) = *i; break;
+        }
+        return S_OK;
+    }
+    if (const auto* u = std::get_if<uint64_t>(&value)) {
+        switch (type) {
+        case adUnsignedTinyInt: SetVariant(v, VT_UI1); V_UI1(v) = static_cast<BYTE>(*u); break;
+        case adUnsignedSmallInt: SetVariant(v, VT_UI2); V_UI2(v) = static_cast<USHORT>(*u); break;
+        case adUnsignedInt: SetVariant(v, VT_UI4); V_UI4(v) = static_cast<ULONG>(*u); break;
+        default: SetVariant(v, VT_UI8); V_UI8(v) = *u; break;
+        }
+        return S_OK;
+    }
+    if (const auto* f = std::get_if<float>(&value)) {
+        SetVariant(v, VT_R4);
+        V_R4(v) = *f;
+        return S_OK;
+    }
+    if (const auto* d = std::get_if<double>(&value)) {
+        SetVariant(v, VT_R8);
+        V_R8(v) = *d;
+        return S_OK;
+    }
+    if (const auto* c = std::get_if<persist::Currency>(&value)) {
+        SetVariant(v, VT_CY);
+        V_CY(v).int64 = c->scaled;
+        return S_OK;
+    }
+    if (const auto* dec = std::get_if<persist::Decimal>(&value)) {
+        DECIMAL& d = V_DECIMAL(v);
+        d.Hi32 = dec->hi32;
+        d.Lo64 = dec->lo64;
+        d.scale = dec->scale;
+        d.sign = dec->negative ? DECIMAL_NEG : 0;
+        SetVariant(v, VT_DECIMAL);
+        return S_OK;
+    }
+    if (const auto* date = std::get_if<persist::Date>(&value)) {
+        SetVariant(v, VT_DATE);
+        V_DATE(v) = date->days;
+        return S_OK;
+    }
+    if (const auto* s = std::get_if<std::u16string>(&value)) {
+        V_BSTR(v) = AllocBstr(*s);
+        SetVariant(v, VT_BSTR);
+        return S_OK;
+    }
+    if (const auto* bytes = std::get_if<persist::Bytes>(&value)) {
+        if (bytes->size() > std::numeric_limits<ULONG>::max())
+            return kErrReadFile;
+        SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes->size()));
+        if (!array)
+            return E_OUTOFMEMORY;
+        if (!bytes->empty()) {
+            void* data = nullptr;
+            if (FAILED(SafeArrayAccessData(array, &data))) {
+                SafeArrayDestroy(array);
+                return E_UNEXPECTED;
+            }
+            std::memcpy(data, bytes->data(), bytes->size());
+            SafeArrayUnaccessData(array);
+        }
+        SetVariant(v, VT_ARRAY | VT_UI1);
+        V_ARRAY(v) = array;
+        return S_OK;
+    }
+    if (const auto* g = std::get_if<persist::Guid>(&value)) {
+        V_BSTR(v) = AllocBstr(GuidText(*g));
+        SetVariant(v, VT_BSTR);
+        return S_OK;
+    }
+    return kErrReadFile;
+}
+
+// ------------------------------------------------------------------ values out
+
+// The persisted form of a field's value; false when the value cannot be
+// written for a column of `type`.
+HRESULT FromVariant(const VARIANT& in, DataTypeEnum type, persist::Value& out) {
+    if (V_VT(&in) == VT_NULL || V_VT(&in) == VT_EMPTY) {
+        out = std::monostate{};
+        return S_OK;
+    }
+    Variant value;
+    HRESULT hr = S_OK;
+    auto as = [&](VARTYPE vt) {
+        hr = VariantChangeType(value.get(), const_cast<VARIANT*>(&in), 0, vt);
+        return SUCCEEDED(hr);
+    };
+    switch (type) {
+    case adBoolean:
+        if (!as(VT_BOOL))
+            break;
+        out = V_BOOL(value.get()) != VARIANT_FALSE;
+        return S_OK;
+    case adTinyInt: case adSmallInt: case adInteger: case adBigInt:
+        if (!as(VT_I8))
+            break;
+        out = static_cast<int64_t>(V_I8(value.get()));
+        return S_OK;
+    case adUnsignedTinyInt: case adUnsignedSmallInt: case adUnsignedInt: case adUnsignedBigInt:
+        if (!as(VT_UI8))
+            break;
+        out = static_cast<uint64_t>(V_UI8(value.get()));
+        return S_OK;
+    case adSingle:
+        if (!as(VT_R4))
+            break;
+        out = V_R4(value.get());
+        return S_OK;
+    case adDouble:
+        if (!as(VT_R8))
+            break;
+        out = V_R8(value.get());
+        return S_OK;
+    case adCurrency:
+        if (!as(VT_CY))
+            break;
+        out = persist::Currency{V_CY(value.get()).int64};
+        return S_OK;
+    case adDecimal: case adNumeric: case adVarNumeric: {
+        if (!as(VT_DECIMAL))
+            break;
+        const DECIMAL& d = V_DECIMAL(value.get());
+        persist::Decimal dec;
+        dec.hi32 = d.Hi32;
+        dec.lo64 = d.Lo64;
+        dec.scale = d.scale;
+        dec.negative = (d.sign & DECIMAL_NEG) != 0;
+        out = dec;
+        return S_OK;
+    }
+    case adDate: case adDBDate: case adDBTime: case adDBTimeStamp: case adFileTime:
+        if (!as(VT_DATE))
+            break;
+        out = persist::Date{V_DATE(value.get())};
+        return S_OK;
+    case adGUID: {
+        if (!as(VT_BSTR))
+            break;
+        persist::Guid g;
+        if (!GuidBytes(View(V_BSTR(value.get())), g))
+            return kErrDataConversion;
+        out = g;
+        return S_OK;
+    }
+    case adBinary: case adVarBinary: case adLongVarBinary: {
+        if (V_VT(&in) != (VT_ARRAY | VT_UI1) || !V_ARRAY(&in))
+            return kErrDataConversion;
+        LONG lo = 0, hi = -1;
+        SafeArrayGetLBound(V_ARRAY(&in), 1, &lo);
+        SafeArrayGetUBound(V_ARRAY(&in), 1, &hi);
+        persist::Bytes bytes(static_cast<size_t>(hi - lo + 1));
+        void* data = nullptr;
+        if (!bytes.empty()) {
+            if (FAILED(SafeArrayAccessData(V_ARRAY(&in), &data)))
+                return E_UNEXPECTED;
+            std::memcpy(bytes.data(), data, bytes.size());
+            SafeArrayUnaccessData(V_ARRAY(&in));
+        }
+        out = std::move(bytes);
+        return S_OK;
+    }
+    default:
+        if (IsCharacterType(type)) {
+            if (!as(VT_BSTR))
+                break;
+            out = std::u16string(View(V_BSTR(value.get())));
+            return S_OK;
+        }
+        // Objects, variants and errors have no form in the file.
+        return kErrFeatureNotAvailable;
+    }
+    return hr == E_OUTOFMEMORY ? hr : kErrDataConversion;
+}
+
+// DefinedSize of a column read from a file: its dt:maxLength as far as a
+// LONG holds it, else what its type implies.
+LONG LoadedDefinedSize(const persist::Column& c) {
+    if (c.maxLength)
+        return static_cast<LONG>(std::min<uint32_t>(*c.maxLength, 0x7FFFFFFF));
+    return DefaultDefinedSize(static_cast<DataTypeEnum>(c.type));
+}
+
+// ------------------------------------------------------------------ errors
+
+HRESULT FromLoadError(const persist::Error& error) {
+    switch (error.category) {
+    case persist::ErrorCategory::Io: return kErrOpeningFile;
+    case persist::ErrorCategory::OutOfMemory: return E_OUTOFMEMORY;
+    default: return kErrReadFile;
+    }
+}
+
+// Writes `bytes` to the open descriptor; false with errno set on failure.
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::u16string SystemError(int error) { return FromUtf8(std::strerror(error)); }
+
+}  // namespace
+
+// ------------------------------------------------------------------ loading
+
+HRESULT LoadRowSet(const std::string& path, RowSet& out, std::u16string& detail) {
+    const std::u16string where = u"(" + FromUtf8(path) + u")";
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        detail = where + u" The name is a directory.";
+        return kErrOpeningFile;
+    }
+    persist::Result<persist::Table> loaded = persist::LoadFile(path);
+    if (!loaded) {
+        detail = where + u" " + loaded.error().Description();
+        return FromLoadError(loaded.error());
+    }
+    persist::Table& table = loaded.value();
+
+    RowSet result;
+    auto tableInfo = std::make_shared<PersistTableInfo>();
+    tableInfo->updatable = table.schema.updatable;
+    tableInfo->properties = table.schema.properties;
+    result.info = std::move(tableInfo);
+
+    // Hidden columns belong to the provider that made the rows, not to the
+    // recordset's fields; chapter columns carry their rows separately.
+    std::vector<size_t> shown;
+    for (size_t i = 0; i < table.schema.columns.size(); ++i) {
+        persist::Column& c = table.schema.columns[i];
+        if (c.hidden)
+            continue;
+        auto column = std::make_shared<Column>();
+        column->name = c.name;
+        ColumnShape& shape = column->shape;
+        shape.type = static_cast<DataTypeEnum>(c.type);
+        shape.definedSize = LoadedDefinedSize(c);
+        shape.attributes = static_cast<LONG>(c.attributes);
+        shape.precision = c.precision ? *c.precision : DefaultPrecision(shape.type);
+        shape.scale = c.scale ? *c.scale : DefaultScale(shape.type);
+        auto persisted = std::make_shared<PersistColumnInfo>();
+        persisted->column = c;
+        persisted->column.chapter.reset();
+        column->persisted = std::move(persisted);
+        result.columns.push_back(std::move(column));
+        shown.push_back(i);
+    }
+
+    for (persist::Row& source : table.rows) {
+        Row row;
+        row.values.resize(shown.size());
+        for (size_t k = 0; k < shown.size(); ++k) {
+            const HRESULT hr = ToVariant(source.values[shown[k]], result.columns[k]->shape.type, row.values[k]);
+            if (FAILED(hr))
+                return hr;
+        }
+        switch (source.state) {
+        case persist::RowState::Unchanged: row.state = RowState::Unchanged; break;
+        case persist::RowState::Inserted: row.state = RowState::Inserted; break;
+        case persist::RowState::Modified:
+            row.state = RowState::Modified;
+            row.original.resize(shown.size());
+            for (size_t k = 0; k < shown.size(); ++k) {
+                const HRESULT hr =
+                    ToVariant(source.original[shown[k]], result.columns[k]->shape.type, row.original[k]);
+                if (FAILED(hr))
+                    return hr;
+            }
+            break;
+        case persist::RowState::Deleted:
+            result.deleted.push_back(std::move(row));
+            continue;
+        }
+        result.rows.push_back(std::move(row));
+    }
+    out = std::move(result);
+    return S_OK;
+}
+
+// ------------------------------------------------------------------ saving
+
+HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<ColumnRef>& columns,
+                   const std::vector<Row>& rows, const std::vector<Row>& deleted, bool updatable,
+                   const PersistTableInfo* info, std::u16string& detail) {
+    persist::Table table;
+    // A file says whether its rows' source takes changes; a fabricated
+    // recordset's rows take them when the recordset does.
+    table.schema.updatable = info ? info->updatable : updatable;
+    if (info)
+        table.schema.properties = info->properties;
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const Column& source = *columns[i];
+        const ColumnShape& shape = source.shape;
+        if (shape.type == adChapter) {
+            detail = u"Hierarchical recordsets cannot be saved.";
+            return kErrFeatureNotAvailable;
+        }
+        persist::Column c;
+        const bool asRead = source.persisted && static_cast<DataTypeEnum>(source.persisted->column.type) == shape.type &&
+                            LoadedDefinedSize(source.persisted->column) == shape.definedSize;
+        if (asRead) {
+            // A column read from a file is written back as the file had it
+            // (its size as written, even beyond what a LONG holds).
+            c = source.persisted->column;
+        } else {
+            c.type = static_cast<persist::DataType>(shape.type);
+            c.maxLength = static_cast<uint32_t>(shape.definedSize);
+            if (IsNumericType(shape.type) && shape.precision != 255)
+                c.precision = shape.precision;
+            if ((shape.type == adDecimal || shape.type == adNumeric || shape.type == adVarNumeric) &&
+                shape.scale != 255)
+                c.scale = shape.scale;
+        }
+        c.name = source.name;
+        c.number = static_cast<int32_t>(i + 1);
+        c.attributes = static_cast<uint32_t>(shape.attributes);
+        table.schema.columns.push_back(std::move(c));
+    }
+
+    auto convert = [&](const std::vector<Variant>& values, std::vector<persist::Value>& out) -> HRESULT {
+        out.resize(columns.size());
+        for (size_t k = 0; k < columns.size(); ++k) {
+            const HRESULT hr = FromVariant(*values[k], columns[k]->shape.type, out[k]);
+            if (FAILED(hr)) {
+                detail = u"The value of field \"" + columns[k]->name + u"\" cannot be saved.";
+                return hr;
+            }
+        }
+        return S_OK;
+    };
+    for (const Row& row : rows) {
+        persist::Row r;
+        HRESULT hr = convert(row.values, r.values);
+        if (FAILED(hr))
+            return hr;
+        switch (row.state) {
+        case RowState::Unchanged: r.state = persist::RowState::Unchanged; break;
+        case RowState::Inserted: r.state = persist::RowState::Inserted; break;
+        case RowState::Modified:
+            r.state = persist::RowState::Modified;
+            hr = convert(row.original, r.original);
+            if (FAILED(hr))
+                return hr;
+            break;
+        }
+        table.rows.push_back(std::move(r));
+    }
+    for (const Row& row : deleted) {
+        persist::Row r;
+        const HRESULT hr = convert(row.values, r.values);
+        if (FAILED(hr))
+            return hr;
+        r.state = persist::RowState::Deleted;
+        table.rows.push_back(std::move(r));
+    }
+
+    persist::Result<std::string> document = persist::Save(table);
+    if (!document) {
+        detail = document.error().Description();
+        switch (document.error().category) {
+        case persist::ErrorCategory::OutOfMemory: return E_OUTOFMEMORY;
+        case persist::ErrorCategory::UnsupportedType: return kErrFeatureNotAvailable;
+        case persist::ErrorCategory::ValueOutOfRange: return kErrDataConversion;
+        default: return kErrWriteFile;
+        }
+    }
+
+    const std::u16string where = u"(" + FromUtf8(path) + u")";
+    if (createNew) {
+        // A new file: never one that is there already.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            const int error = errno;
+            detail = where + u" " + SystemError(error);
+            return error == EEXIST ? kErrFileAlreadyExists : kErrWriteFile;
+        }
+        const bool written = WriteAll(fd, document.value());
+        const int writeError = errno;
+        const bool closed = ::close(fd) == 0;
+        if (!written || !closed) {
+            ::unlink(path.c_str());
+            detail = where + u" " + SystemError(written ? errno : writeError);
+            return kErrWriteFile;
+        }
+        return S_OK;
+    }
+    // The same file again: written beside it and put in its place, so that a
+    // failure leaves the earlier save intact.
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        detail = where + u" " + SystemError(errno);
+        return kErrWriteFile;
+    }
+    const bool written = WriteAll(fd, document.value());
+    const int writeError = errno;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = !written ? writeError : errno;
+        ::unlink(temporary.c_str());
+        detail = where + u" " + SystemError(error);
+        return kErrWriteFile;
+    }
+    return S_OK;
+}
+
+}  // namespace comhost::ado
