@@ -440,6 +440,18 @@ HRESULT STDMETHODCALLTYPE RecordsetObject::get_Properties(Properties** ppvObject
 
 // ------------------------------------------------------------------ position
 
+// The position to report: onRow while the cursor stands on a live row,
+// otherwise ADO's marker for where it stands instead.
+LONG RecordsetObject::PositionOr(LONG onRow) const {
+    if (m_rows.empty() || m_onDeleted)
+        return adPosUnknown;
+    if (m_pos < 0)
+        return adPosBOF;
+    if (m_pos >= RowCount())
+        return adPosEOF;
+    return onRow;
+}
+
 HRESULT STDMETHODCALLTYPE RecordsetObject::get_AbsolutePosition(LONG* pl) {
     if (!pl)
         return E_POINTER;
@@ -447,14 +459,7 @@ HRESULT STDMETHODCALLTYPE RecordsetObject::get_AbsolutePosition(LONG* pl) {
         HRESULT hr = RequireOpen();
         if (FAILED(hr))
             return hr;
-        if (m_rows.empty() || m_onDeleted)
-            *pl = adPosUnknown;
-        else if (m_pos < 0)
-            *pl = adPosBOF;
-        else if (m_pos >= RowCount())
-            *pl = adPosEOF;
-        else
-            *pl = m_pos + 1;
+        *pl = PositionOr(m_pos + 1);
         return S_OK;
     });
 }
@@ -831,14 +836,7 @@ HRESULT STDMETHODCALLTYPE RecordsetObject::get_AbsolutePage(LONG* pl) {
         HRESULT hr = RequireOpen();
         if (FAILED(hr))
             return hr;
-        if (m_rows.empty() || m_onDeleted)
-            *pl = adPosUnknown;
-        else if (m_pos < 0)
-            *pl = adPosBOF;
-        else if (m_pos >= RowCount())
-            *pl = adPosEOF;
-        else
-            *pl = m_pos / m_pageSize + 1;
+        *pl = PositionOr(m_pos / m_pageSize + 1);
         return S_OK;
     });
 }

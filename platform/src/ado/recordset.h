@@ -192,6 +192,7 @@ private:
     }
 
     LONG RowCount() const noexcept { return static_cast<LONG>(m_rows.size()); }
+    LONG PositionOr(LONG onRow) const;
     bool AtBof() const noexcept { return !m_onDeleted && (m_rows.empty() || m_pos < 0); }
     bool AtEof() const noexcept { return !m_onDeleted && (m_rows.empty() || m_pos >= RowCount()); }
     bool HasCurrentRow() const noexcept { return !m_onDeleted && m_pos >= 0 && m_pos < RowCount(); }

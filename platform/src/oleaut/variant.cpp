@@ -10,36 +10,11 @@ namespace comhost::oleaut {
 
 namespace {
 
-// Size of the value a by-reference VARIANT of base type vt points at.
+// Size of the scalar a by-reference VARIANT of base type vt points at; 0 for
+// the types that are not copied as plain bytes.
 std::size_t ReferencedSize(VARTYPE base) {
-  switch (base) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-      return 8;
-    case VT_BSTR:
-    case VT_UNKNOWN:
-    case VT_DISPATCH:
-      return sizeof(void *);
-    default:
-      return 0;
-  }
+  if (base == VT_VARIANT || base == VT_DECIMAL) return 0;
+  return ArrayElementSize(base);
 }
 
 }  // namespace
