@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian 12), builds the Linux shared object and
 # the 32-bit Windows DLL, runs every test (also under ASan+UBSan) and checks
-# the DLL's exports, imports, resources and type library.
+# the DLL's exports, imports, resources and type library, and runs every
+# libFuzzer target for a short time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,6 +11,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
   libpugixml-dev libsqlite3-dev libffi-dev
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -30,4 +32,5 @@ done
 ctest --preset linux -j "$jobs"
 ctest --preset linux-asan -j "$jobs"
 tools/check_dll.sh build/win32/nuv_ado_helper.dll build/linux/nuv_ado_helper.so
+tools/run_fuzzers.sh
 echo "all tests passed"

@@ -1,7 +1,6 @@
 // libFuzzer entry point for the reader: any input is either refused or
-// loads into a table that saves and loads back equal.  Built with
-// -DPERSIST_FUZZ=ON and clang (see CMakeLists.txt); run it on data/ as seed
-// corpus.
+// loads into a table that saves and loads back equal.  Built by the fuzz
+// preset (tools/run_fuzzers.sh), seeded from data/.
 #include "persist.h"
 
 #include <cstdint>
