@@ -9,7 +9,7 @@ STDMETHODIMP CNUVADOHelper::RecordsetAddColumn(Recordset15* recordset, BSTR Name
         return E_POINTER;
     return RunMethod([&]() -> HRESULT {
         CComPtr<ADOFields> fields;
-        HRESULT hr = recordset->get_Fields(&fields);
+        HRESULT hr = recordset->get_Fields(fields.ReleaseAndGetAddressOf());
         if (FAILED(hr))
             return hr;
         // A string of our own, up to the caller's first null character.
@@ -35,12 +35,12 @@ STDMETHODIMP CNUVADOHelper::RecordsetDeleteColumn(Recordset15* recordset, VARIAN
         return E_POINTER;
     return RunMethod([&]() -> HRESULT {
         CComPtr<ADOFields> fields;
-        HRESULT hr = recordset->get_Fields(&fields);
+        HRESULT hr = recordset->get_Fields(fields.ReleaseAndGetAddressOf());
         if (FAILED(hr))
             return hr;
         // The method works on its own deep copy of the caller's index.
         CComVariant index;
-        hr = VariantCopy(&index, &Index);
+        hr = VariantCopy(index.ReleaseAndGetAddressOf(), &Index);
         if (FAILED(hr))
             RaisePlainFailure(hr);
         hr = fields->Delete(index.Get());

@@ -16,7 +16,7 @@ STDMETHODIMP CNUVADOHelper::CommandCreateParameter(Command15* command15, BSTR Na
         if (FAILED(hr))
             return hr;
         CComVariant value;
-        hr = lookup.field->get_Value(&value);
+        hr = lookup.field->get_Value(value.ReleaseAndGetAddressOf());
         if (FAILED(hr))
             return hr;
         // ADO writes the new parameter straight into the caller's out-parameter;
@@ -41,7 +41,7 @@ STDMETHODIMP CNUVADOHelper::ParameterPutValueFromField(_Parameter* parameter, Re
         V_VT(&start.Get()) = VT_I4;
         V_I4(&start.Get()) = 0;
         CComVariant rows;
-        HRESULT hr = InputRecordset->GetRows(1, start.Get(), InputFieldIndex, &rows);
+        HRESULT hr = InputRecordset->GetRows(1, start.Get(), InputFieldIndex, rows.ReleaseAndGetAddressOf());
         if (FAILED(hr))
             return hr;
         // The first requested field of the first row read.

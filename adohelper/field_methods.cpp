@@ -50,7 +50,7 @@ STDMETHODIMP CNUVADOHelper::RecordsetWriteFromField(Recordset15* recordset, VARI
             HRESULT hr = LookUpField(InputRecordset, InputFieldIndex, lookup);
             if (FAILED(hr))
                 return hr;
-            hr = lookup.field->get_Value(&value);
+            hr = lookup.field->get_Value(value.ReleaseAndGetAddressOf());
             lookup.Release();
             if (FAILED(hr))
                 return hr;
@@ -74,7 +74,7 @@ STDMETHODIMP CNUVADOHelper::RecordsetGetObjectFromField(Recordset15* recordset, 
             const HRESULT hr = LookUpField(recordset, Index, lookup);
             if (FAILED(hr))
                 return hr;
-            const HRESULT hrValue = lookup.field->get_Value(&value);
+            const HRESULT hrValue = lookup.field->get_Value(value.ReleaseAndGetAddressOf());
             lookup.Release();
             if (FAILED(hrValue))
                 return hrValue;

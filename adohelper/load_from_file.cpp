@@ -47,7 +47,7 @@ STDMETHODIMP CNUVADOHelper::RecordsetLoadFromFile(LONG FileIndex, Recordset15** 
         V_VT(&connectionLiteral.Get()) = VT_BSTR;
         V_BSTR(&connectionLiteral.Get()) = connectionText.Detach();
         CComVariant connection;
-        HRESULT hr = VariantCopy(&connection, &connectionLiteral);
+        HRESULT hr = VariantCopy(connection.ReleaseAndGetAddressOf(), connectionLiteral.Ptr());
         if (FAILED(hr))
             RaisePlainFailure(hr);
 

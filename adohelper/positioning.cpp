@@ -18,7 +18,7 @@ void RaiseAdoFailure(HRESULT hr, IUnknown* source, REFIID iid) {
             support) {
             const HRESULT supported = support->InterfaceSupportsErrorInfo(iid);
             support.Release();
-            if (supported == S_OK && GetErrorInfo(0, &info) != S_OK)
+            if (supported == S_OK && GetErrorInfo(0, info.ReleaseAndGetAddressOf()) != S_OK)
                 info.Release();
         }
     }
@@ -58,10 +58,10 @@ void MoveRows(Recordset15* recordset, LONG steps) {
 
 HRESULT LookUpField(Recordset15* recordset, const VARIANT& index, FieldLookup& out) noexcept {
     out.Release();
-    HRESULT hr = recordset->get_Fields(&out.fields);
+    HRESULT hr = recordset->get_Fields(out.fields.ReleaseAndGetAddressOf());
     if (FAILED(hr))
         return hr;
-    hr = out.fields->get_Item(index, &out.field);
+    hr = out.fields->get_Item(index, out.field.ReleaseAndGetAddressOf());
     if (FAILED(hr)) {
         out.Release();
         return hr;

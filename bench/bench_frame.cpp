@@ -40,7 +40,7 @@ void BM_RecordsetWrite(benchmark::State& state) {
                      reinterpret_cast<void**>(&rs));
     {
         CComPtr<ADOFields> fields;
-        rs->get_Fields(&fields);
+        rs->get_Fields(fields.ReleaseAndGetAddressOf());
         CComBSTR name(SysAllocString(OLESTR("n")));
         fields->_Append(name.Get(), adInteger, 4, adFldIsNullable);
     }

@@ -1,6 +1,12 @@
 // RAII owners for the platform's resource kinds: interface pointers, BSTRs,
 // VARIANTs, SAFEARRAYs and re-entrant locks.  Every owner releases exactly
 // what it holds, once, on every path.
+//
+// None of them overloads the address-of operator.  An owner handed to a
+// function that fills it goes through ReleaseAndGetAddressOf(), which frees
+// what it holds first, so that an out parameter never overwrites (and leaks)
+// a live resource; an owned VARIANT read as an in parameter goes through
+// Ptr(), which changes nothing.
 #pragma once
 
 #include <windows.h>
@@ -26,8 +32,8 @@ public:
 
     void Release() noexcept { if (T* p = std::exchange(m_p, nullptr)) p->Release(); }
     T* Detach() noexcept { return std::exchange(m_p, nullptr); }
-    // Address for an out parameter; the owner must be empty.
-    T** operator&() noexcept { Release(); return &m_p; }
+    // Address for an out parameter: releases what the owner holds first.
+    T** ReleaseAndGetAddressOf() noexcept { Release(); return &m_p; }
     T* operator->() const noexcept { return m_p; }
     T* Get() const noexcept { return m_p; }
     explicit operator bool() const noexcept { return m_p != nullptr; }
@@ -53,7 +59,8 @@ public:
 
     BSTR Get() const noexcept { return m_str; }
     BSTR Detach() noexcept { return std::exchange(m_str, nullptr); }
-    BSTR* operator&() noexcept { SysFreeString(std::exchange(m_str, nullptr)); return &m_str; }
+    // Address for an out parameter: frees what the owner holds first.
+    BSTR* ReleaseAndGetAddressOf() noexcept { SysFreeString(std::exchange(m_str, nullptr)); return &m_str; }
 
 private:
     BSTR m_str = nullptr;
@@ -67,7 +74,11 @@ public:
     CComVariant& operator=(const CComVariant&) = delete;
     ~CComVariant() { VariantClear(&m_v); }
 
-    VARIANT* operator&() noexcept { return &m_v; }
+    // Address for an out parameter: clears what the owner holds first.
+    VARIANT* ReleaseAndGetAddressOf() noexcept { VariantClear(&m_v); return &m_v; }
+    // Address for an in parameter (or an in/out one that keeps the value).
+    VARIANT* Ptr() noexcept { return &m_v; }
+    const VARIANT* Ptr() const noexcept { return &m_v; }
     VARIANT& Get() noexcept { return m_v; }
     const VARIANT& Get() const noexcept { return m_v; }
     HRESULT Clear() noexcept { return VariantClear(&m_v); }
@@ -83,8 +94,12 @@ public:
     explicit CComSafeArray(SAFEARRAY* owned) noexcept : m_psa(owned) {}
     CComSafeArray(const CComSafeArray&) = delete;
     CComSafeArray& operator=(const CComSafeArray&) = delete;
-    ~CComSafeArray() { if (m_psa) SafeArrayDestroy(m_psa); }
+    ~CComSafeArray() { Reset(); }
     SAFEARRAY* Get() const noexcept { return m_psa; }
+    SAFEARRAY* Detach() noexcept { return std::exchange(m_psa, nullptr); }
+    void Reset() noexcept { if (SAFEARRAY* psa = std::exchange(m_psa, nullptr)) SafeArrayDestroy(psa); }
+    // Address for an out parameter: destroys what the owner holds first.
+    SAFEARRAY** ReleaseAndGetAddressOf() noexcept { Reset(); return &m_psa; }
 
 private:
     SAFEARRAY* m_psa = nullptr;

@@ -79,7 +79,7 @@ inline CComPtr<Recordset15> Fabricate(std::initializer_list<Column> columns,
                                       std::initializer_list<std::initializer_list<LONG>> rows = {}) {
     CComPtr<Recordset15> rs = NewRecordset();
     CComPtr<ADOFields> fields;
-    EXPECT_EQ(S_OK, rs->get_Fields(&fields));
+    EXPECT_EQ(S_OK, rs->get_Fields(fields.ReleaseAndGetAddressOf()));
     for (const Column& c : columns) {
         BSTR name = SysAllocString(reinterpret_cast<const OLECHAR*>(c.name));
         EXPECT_EQ(S_OK, fields->_Append(name, c.type, c.size, c.attributes));
@@ -91,7 +91,7 @@ inline CComPtr<Recordset15> Fabricate(std::initializer_list<Column> columns,
         LONG ordinal = 0;
         for (LONG value : row) {
             CComPtr<ADOField> field;
-            EXPECT_EQ(S_OK, fields->get_Item(*Var(ordinal++), &field));
+            EXPECT_EQ(S_OK, fields->get_Item(*Var(ordinal++), field.ReleaseAndGetAddressOf()));
             EXPECT_EQ(S_OK, field->put_Value(*Var(value)));
         }
         EXPECT_EQ(S_OK, rs->Update(*Var::Missing(), *Var::Missing()));
@@ -107,7 +107,7 @@ inline Var ValueOf(Recordset15* rs, Var index) {
     Var value;
     CComPtr<ADOFields> fields;
     CComPtr<ADOField> field;
-    if (SUCCEEDED(rs->get_Fields(&fields)) && SUCCEEDED(fields->get_Item(*index, &field)))
+    if (SUCCEEDED(rs->get_Fields(fields.ReleaseAndGetAddressOf())) && SUCCEEDED(fields->get_Item(*index, field.ReleaseAndGetAddressOf())))
         field->get_Value(&value);
     return value;
 }
@@ -133,10 +133,10 @@ inline bool AtBof(Recordset15* rs) {
 // The description of the thread's error information, taken from the thread.
 inline std::u16string TakeErrorDescription() {
     CComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK || !info)
+    if (GetErrorInfo(0, info.ReleaseAndGetAddressOf()) != S_OK || !info)
         return u"";
     CComBSTR description;
-    info->GetDescription(&description);
+    info->GetDescription(description.ReleaseAndGetAddressOf());
     return Text(description.Get());
 }
 
@@ -146,7 +146,7 @@ protected:
         ASSERT_EQ(S_OK, CComObject<CNUVADOHelper>::CreateInstance(nullptr, IID_IADOHelper,
                                                                   reinterpret_cast<void**>(&helper)));
         CComPtr<IErrorInfo> stale;
-        GetErrorInfo(0, &stale);
+        GetErrorInfo(0, stale.ReleaseAndGetAddressOf());
     }
 
     CComPtr<IADOHelper> helper;

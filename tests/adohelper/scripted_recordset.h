@@ -143,7 +143,7 @@ private:
     // A failed move leaves error information on the thread, as ADO does.
     HRESULT Fail() {
         CComPtr<ICreateErrorInfo> create;
-        if (SUCCEEDED(CreateErrorInfo(&create))) {
+        if (SUCCEEDED(CreateErrorInfo(create.ReleaseAndGetAddressOf()))) {
             create->SetDescription(const_cast<LPOLESTR>(OLESTR("scripted move failure")));
             CComPtr<IErrorInfo> info;
             if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info))))

@@ -62,7 +62,7 @@ TEST_F(MethodTest, TwoStepsBackFromTheSecondRowReachBof) {
 TEST_F(MethodTest, MissingFieldReturnsItemFailureAndReleasesTheCollection) {
     CComPtr<Recordset15> rs = ThreeRows();
     CComPtr<ADOFields> fields;
-    ASSERT_EQ(S_OK, rs->get_Fields(&fields));
+    ASSERT_EQ(S_OK, rs->get_Fields(fields.ReleaseAndGetAddressOf()));
     const ULONG fieldsRefs = RefCount(fields.Get());
     EXPECT_EQ(static_cast<HRESULT>(0x800A0CC1), helper->RecordsetWrite(rs.Get(), *Var(u"nope"), *Var(LONG{1}), 0));
     EXPECT_EQ(fieldsRefs, RefCount(fields.Get()));
@@ -79,14 +79,14 @@ TEST_F(MethodTest, PrecisionAndScaleAreSetWithoutMoving) {
     // Precision and scale are properties of a fabricated column before Open.
     CComPtr<Recordset15> rs = NewRecordset();
     CComPtr<ADOFields> fields;
-    ASSERT_EQ(S_OK, rs->get_Fields(&fields));
+    ASSERT_EQ(S_OK, rs->get_Fields(fields.ReleaseAndGetAddressOf()));
     BSTR name = SysAllocString(OLESTR("amount"));
     ASSERT_EQ(S_OK, fields->_Append(name, adNumeric, 0, adFldUnspecified));
     SysFreeString(name);
     EXPECT_EQ(S_OK, helper->SetFieldPrecisionProperty(rs.Get(), *Var(u"amount"), 12, 0));
     EXPECT_EQ(S_OK, helper->SetFieldNumericScaleProperty(rs.Get(), *Var(LONG{0}), 3, 0));
     CComPtr<ADOField> field;
-    ASSERT_EQ(S_OK, fields->get_Item(*Var(u"amount"), &field));
+    ASSERT_EQ(S_OK, fields->get_Item(*Var(u"amount"), field.ReleaseAndGetAddressOf()));
     BYTE precision = 0, scale = 0;
     ASSERT_EQ(S_OK, field->get_Precision(&precision));
     ASSERT_EQ(S_OK, field->get_NumericScale(&scale));
@@ -134,8 +134,8 @@ TEST_F(MethodTest, GetObjectHandsOutStoredObjectsWithOneReference) {
     {
         CComPtr<ADOFields> fields;
         CComPtr<ADOField> field;
-        ASSERT_EQ(S_OK, holder->get_Fields(&fields));
-        ASSERT_EQ(S_OK, fields->get_Item(*Var(LONG{0}), &field));
+        ASSERT_EQ(S_OK, holder->get_Fields(fields.ReleaseAndGetAddressOf()));
+        ASSERT_EQ(S_OK, fields->get_Item(*Var(LONG{0}), field.ReleaseAndGetAddressOf()));
         ASSERT_EQ(S_OK, field->put_Value(*Var(static_cast<IUnknown*>(stored.Get()))));
     }
     ASSERT_EQ(S_OK, holder->Update(*Var::Missing(), *Var::Missing()));

@@ -24,7 +24,7 @@ CComPtr<Command15> NewCommand() {
 
 LONG ParameterCount(Command15* command) {
     CComPtr<ADOParameters> parameters;
-    if (FAILED(command->get_Parameters(&parameters)))
+    if (FAILED(command->get_Parameters(parameters.ReleaseAndGetAddressOf())))
         return -1;
     LONG count = -1;
     parameters->get_Count(&count);
@@ -43,7 +43,7 @@ TEST_F(MethodTest, CreateParameterTakesTheFieldValueAndDoesNotAppend) {
     ASSERT_EQ(S_OK, parameter->get_Value(&value));
     EXPECT_EQ(20, V_I4(&*value));   // the next row's value
     CComBSTR parameterName;
-    ASSERT_EQ(S_OK, parameter->get_Name(&parameterName));
+    ASSERT_EQ(S_OK, parameter->get_Name(parameterName.ReleaseAndGetAddressOf()));
     EXPECT_EQ(u"p1", Text(parameterName.Get()));
     EXPECT_EQ(0, ParameterCount(command.Get()));
     EXPECT_EQ(0u, parameter->Release());
@@ -65,7 +65,7 @@ TEST_F(MethodTest, PutValueFromFieldReadsOneRowAndAdvances) {
     CComPtr<Recordset15> rs = ThreeRows();
     CComPtr<Command15> command = NewCommand();
     CComPtr<_Parameter> parameter;
-    ASSERT_EQ(S_OK, command->CreateParameter(nullptr, adInteger, adParamInput, 4, *Var(LONG{-1}), &parameter));
+    ASSERT_EQ(S_OK, command->CreateParameter(nullptr, adInteger, adParamInput, 4, *Var(LONG{-1}), parameter.ReleaseAndGetAddressOf()));
 
     EXPECT_EQ(S_OK, helper->ParameterPutValueFromField(parameter.Get(), rs.Get(), *Var(u"n"), 0));
     Var value;
@@ -86,7 +86,7 @@ TEST_F(MethodTest, PutValueFromFieldTakesTheFirstOfSeveralFields) {
     CComPtr<Recordset15> rs = ThreeRows();
     CComPtr<Command15> command = NewCommand();
     CComPtr<_Parameter> parameter;
-    ASSERT_EQ(S_OK, command->CreateParameter(nullptr, adInteger, adParamInput, 4, *Var::Missing(), &parameter));
+    ASSERT_EQ(S_OK, command->CreateParameter(nullptr, adInteger, adParamInput, 4, *Var::Missing(), parameter.ReleaseAndGetAddressOf()));
     // Fields given as an array: "n", then "id".
     SAFEARRAY* names = SafeArrayCreateVector(VT_VARIANT, 0, 2);
     ASSERT_NE(nullptr, names);
@@ -109,12 +109,12 @@ TEST_F(MethodTest, AddColumnNamesItUpToTheFirstNull) {
     CComBSTR name(SysAllocStringLen(OLESTR("ab\0cd"), 5));
     EXPECT_EQ(S_OK, helper->RecordsetAddColumn(rs.Get(), name.Get(), adInteger, 4, adFldIsNullable));
     CComPtr<ADOFields> fields;
-    ASSERT_EQ(S_OK, rs->get_Fields(&fields));
+    ASSERT_EQ(S_OK, rs->get_Fields(fields.ReleaseAndGetAddressOf()));
     LONG count = 0;
     ASSERT_EQ(S_OK, fields->get_Count(&count));
     EXPECT_EQ(1, count);
     CComPtr<ADOField> field;
-    EXPECT_EQ(S_OK, fields->get_Item(*Var(u"ab"), &field));
+    EXPECT_EQ(S_OK, fields->get_Item(*Var(u"ab"), field.ReleaseAndGetAddressOf()));
 }
 
 TEST_F(MethodTest, AddColumnToAnOpenRecordsetRaisesAppendFailureWithDescription) {
@@ -141,7 +141,7 @@ TEST_F(MethodTest, DeleteColumnWorksOnItsOwnCopyOfTheIndex) {
     EXPECT_EQ(S_OK, helper->RecordsetDeleteColumn(rs.Get(), *index));
     EXPECT_EQ(u"a", Text(V_BSTR(&*index)));   // the caller's string is untouched
     CComPtr<ADOFields> fields;
-    ASSERT_EQ(S_OK, rs->get_Fields(&fields));
+    ASSERT_EQ(S_OK, rs->get_Fields(fields.ReleaseAndGetAddressOf()));
     LONG count = 0;
     ASSERT_EQ(S_OK, fields->get_Count(&count));
     EXPECT_EQ(1, count);

@@ -77,7 +77,7 @@ TEST_F(PositioningTest, EveryRowMovingMethodUsesTheMover) {
     ASSERT_EQ(S_OK, CoCreateInstance(kCLSID_Command, nullptr, CLSCTX_INPROC_SERVER, kIID_Command15,
                                      reinterpret_cast<void**>(&command)));
     CComPtr<_Parameter> existing;
-    ASSERT_EQ(S_OK, command->CreateParameter(nullptr, adInteger, adParamInput, 4, *Var(LONG{0}), &existing));
+    ASSERT_EQ(S_OK, command->CreateParameter(nullptr, adInteger, adParamInput, 4, *Var(LONG{0}), existing.ReleaseAndGetAddressOf()));
     EXPECT_EQ(E_FAIL, helper->SetFieldNumericScaleProperty(scripted, *Var(u"n"), 1, 1));
     EXPECT_EQ(E_FAIL, helper->SetFieldPrecisionProperty(scripted, *Var(u"n"), 1, 1));
     EXPECT_EQ(E_FAIL, helper->RecordsetGetObjectFromField(scripted, *Var(u"n"), 1, &obj));
