@@ -3,6 +3,7 @@
 #include "adohelper/adohelper.h"
 #include "server/class_factory.h"
 
+#include <atomic>
 #include <new>
 
 namespace nuv {
@@ -43,6 +44,10 @@ CComModuleBase::~CComModuleBase() {
 }
 
 HRESULT CComModuleBase::AddTermFunction(void(WINAPI* pfn)(DWORD_PTR), DWORD_PTR dw) noexcept {
+    // Without its lock (its initialisation failed at load) the module cannot
+    // guard the list; nothing is added and nothing is allocated.
+    if (m_nInitialized == 0)
+        return E_UNEXPECTED;
     auto* node = new (std::nothrow) TermFunctionNode{pfn, dw, nullptr};
     if (!node)
         return E_OUTOFMEMORY;
@@ -66,17 +71,39 @@ void CComModuleBase::RunTermFunctions() noexcept {
 
 // ---------------------------------------------------------------- class objects
 
+// The cached class object is published once under the class-object lock and
+// read without it on the fast path: a release store after the object is fully
+// built, an acquire load before it is used, so a thread that sees the pointer
+// also sees the object behind it.
+namespace {
+
+IUnknown* LoadCachedClassObject(ClassTableEntry* entry) noexcept {
+    return std::atomic_ref<IUnknown*>(entry->pCF).load(std::memory_order_acquire);
+}
+
+void PublishCachedClassObject(ClassTableEntry* entry, IUnknown* cf) noexcept {
+    std::atomic_ref<IUnknown*>(entry->pCF).store(cf, std::memory_order_release);
+}
+
+}  // namespace
+
 HRESULT GetClassObjectFromEntry(ClassTableEntry* entry, CComCriticalSection& lock, REFIID riid,
                                 LPVOID* ppv) noexcept {
     HRESULT hr = S_OK;
-    if (entry->pCF == nullptr) {
+    IUnknown* cf = LoadCachedClassObject(entry);
+    if (cf == nullptr) {
         CComCritSecLock guard(lock);
-        if (entry->pCF == nullptr)
+        cf = LoadCachedClassObject(entry);
+        if (cf == nullptr) {
             hr = entry->pfnGetClassObject(reinterpret_cast<void*>(entry->pfnCreateInstance), IID_IUnknown,
-                                          reinterpret_cast<LPVOID*>(&entry->pCF));
+                                          reinterpret_cast<LPVOID*>(&cf));
+            if (FAILED(hr))
+                cf = nullptr;
+            PublishCachedClassObject(entry, cf);
+        }
     }
-    if (entry->pCF != nullptr)
-        hr = entry->pCF->QueryInterface(riid, ppv);
+    if (cf != nullptr)
+        hr = cf->QueryInterface(riid, ppv);
     return hr;
 }
 
@@ -115,8 +142,8 @@ void CComModule::Attach(ClassTableEntry* pObjMap) noexcept {
 
 void CComModule::Term() noexcept {
     for (ClassTableEntry* entry = m_pObjMap; entry && entry->pclsid; ++entry) {
-        if (IUnknown* cf = entry->pCF) {
-            entry->pCF = nullptr;
+        if (IUnknown* cf = LoadCachedClassObject(entry)) {
+            PublishCachedClassObject(entry, nullptr);
             cf->Release();
         }
         entry->pfnObjectMain(false);
@@ -140,9 +167,10 @@ CComClassObjectRecord::~CComClassObjectRecord() {
     if (m_nInitialized == 0)
         return;
     for (ClassTableEntry** pp = m_ppAutoObjMapFirst; pp < m_ppAutoObjMapLast; ++pp) {
-        if (*pp && (*pp)->pCF) {
-            IUnknown* cf = (*pp)->pCF;
-            (*pp)->pCF = nullptr;
+        if (!*pp)
+            continue;
+        if (IUnknown* cf = LoadCachedClassObject(*pp)) {
+            PublishCachedClassObject(*pp, nullptr);
             cf->Release();
         }
     }

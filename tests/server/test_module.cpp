@@ -16,8 +16,8 @@ const CLSID kOtherClsid = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}}
 
 TEST(ClassObjectLookup, TwoRequestsShareOneCachedObject) {
     CComPtr<IClassFactory> a, b;
-    ASSERT_EQ(S_OK, DllGetClassObject(CLSID_NUVADOHelper, IID_IClassFactory, reinterpret_cast<void**>(&a)));
-    ASSERT_EQ(S_OK, DllGetClassObject(CLSID_NUVADOHelper, IID_IClassFactory, reinterpret_cast<void**>(&b)));
+    ASSERT_EQ(S_OK, DllGetClassObject(CLSID_NUVADOHelper, IID_IClassFactory, reinterpret_cast<void**>(a.ReleaseAndGetAddressOf())));
+    ASSERT_EQ(S_OK, DllGetClassObject(CLSID_NUVADOHelper, IID_IClassFactory, reinterpret_cast<void**>(b.ReleaseAndGetAddressOf())));
     EXPECT_EQ(a.Get(), b.Get());
     EXPECT_EQ(static_cast<IUnknown*>(a.Get()), g_classTable[0].pCF);
     // The table's reference plus one each.
@@ -57,13 +57,13 @@ TEST(AllocationFailure, ClassObjectCreationCachesNothingAndRetriesLater) {
     EXPECT_EQ(before, LockCount());
 
     CComPtr<IClassFactory> factory;
-    ASSERT_EQ(S_OK, DllGetClassObject(CLSID_NUVADOHelper, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(S_OK, DllGetClassObject(CLSID_NUVADOHelper, IID_IClassFactory, reinterpret_cast<void**>(factory.ReleaseAndGetAddressOf())));
     EXPECT_NE(nullptr, g_classTable[0].pCF);
 }
 
 TEST(AllocationFailure, ObjectCreationLeavesTheLockCountAlone) {
     CComPtr<IClassFactory> factory;
-    ASSERT_EQ(S_OK, DllGetClassObject(CLSID_NUVADOHelper, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(S_OK, DllGetClassObject(CLSID_NUVADOHelper, IID_IClassFactory, reinterpret_cast<void**>(factory.ReleaseAndGetAddressOf())));
     const LONG before = LockCount();
     CountingOuter outer;
     for (IUnknown* pOuter : {static_cast<IUnknown*>(nullptr), static_cast<IUnknown*>(&outer)}) {
@@ -127,6 +127,23 @@ TEST(TermFunctions, RunInReverseOrderOnceAtDetach) {
     }
     // Destroying the terminated record ran nothing a second time.
     EXPECT_EQ("BA", g_termOrder);
+    g_pModule = library;
+}
+
+TEST(TermFunctions, AModuleWhoseLockFailedRefusesThemAndAllocatesNothing) {
+    CComModule* const library = g_pModule;
+    {
+        ComHostFailAllocation(1);   // the lock's initialisation
+        CComModule module;
+        ComHostFailAllocation(0);
+        ASSERT_EQ(0u, module.m_nInitialized);
+        const LONG attempts = ComHostAllocationCount();
+        EXPECT_EQ(E_UNEXPECTED, module.AddTermFunction([](DWORD_PTR) { g_termOrder += 'X'; }, 0));
+        EXPECT_EQ(attempts, ComHostAllocationCount());   // no node was made, none can leak
+        EXPECT_EQ(nullptr, module.m_pTermFuncs);
+        module.Term();
+    }
+    EXPECT_EQ(std::string::npos, g_termOrder.find('X'));
     g_pModule = library;
 }
 
