@@ -69,7 +69,7 @@ struct Column {
 inline CComPtr<Recordset15> NewRecordset() {
     CComPtr<Recordset15> rs;
     EXPECT_EQ(S_OK, CoCreateInstance(kCLSID_Recordset, nullptr, CLSCTX_INPROC_SERVER, kIID_Recordset15,
-                                     reinterpret_cast<void**>(&rs)));
+                                     reinterpret_cast<void**>(rs.ReleaseAndGetAddressOf())));
     return rs;
 }
 
@@ -140,16 +140,33 @@ inline std::u16string TakeErrorDescription() {
     return Text(description.Get());
 }
 
+// Every method test ends with as many host-layer objects, BSTRs and
+// SAFEARRAYs alive as it began with: whatever a method or a test obtained has
+// been released.  The check runs in the base destructor, after the derived
+// fixture's members are gone.
 class MethodTest : public ::testing::Test {
 protected:
+    MethodTest() {
+        for (int kind = 0; kind < COMHOST_LIVE_KIND_COUNT; ++kind)
+            m_liveBefore[kind] = ComHostLiveCount(static_cast<ComHostLiveKind>(kind));
+    }
+    ~MethodTest() override {
+        SetErrorInfo(0, nullptr);   // error information left on the thread is no leak
+        for (int kind = 0; kind < COMHOST_LIVE_KIND_COUNT; ++kind)
+            EXPECT_EQ(m_liveBefore[kind], ComHostLiveCount(static_cast<ComHostLiveKind>(kind)))
+                << "live count of kind " << kind;
+    }
     void SetUp() override {
         ASSERT_EQ(S_OK, CComObject<CNUVADOHelper>::CreateInstance(nullptr, IID_IADOHelper,
-                                                                  reinterpret_cast<void**>(&helper)));
+                                                                  reinterpret_cast<void**>(helper.ReleaseAndGetAddressOf())));
         CComPtr<IErrorInfo> stale;
         GetErrorInfo(0, stale.ReleaseAndGetAddressOf());
     }
 
     CComPtr<IADOHelper> helper;
+
+private:
+    LONG m_liveBefore[COMHOST_LIVE_KIND_COUNT] = {};
 };
 
 }  // namespace nuv::test

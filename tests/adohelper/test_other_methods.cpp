@@ -18,7 +18,7 @@ CComPtr<Recordset15> ThreeRows() {
 CComPtr<Command15> NewCommand() {
     CComPtr<Command15> command;
     EXPECT_EQ(S_OK, CoCreateInstance(kCLSID_Command, nullptr, CLSCTX_INPROC_SERVER, kIID_Command15,
-                                     reinterpret_cast<void**>(&command)));
+                                     reinterpret_cast<void**>(command.ReleaseAndGetAddressOf())));
     return command;
 }
 
@@ -138,8 +138,15 @@ TEST_F(MethodTest, DeleteColumnWorksOnItsOwnCopyOfTheIndex) {
     ASSERT_EQ(S_OK, helper->RecordsetAddColumn(rs.Get(), a.Get(), adInteger, 4, adFldUnspecified));
     ASSERT_EQ(S_OK, helper->RecordsetAddColumn(rs.Get(), b.Get(), adInteger, 4, adFldUnspecified));
     Var index(u"a");
+    const BSTR callers = V_BSTR(&*index);
+    const LONG liveStrings = ComHostLiveCount(COMHOST_LIVE_BSTRS);
     EXPECT_EQ(S_OK, helper->RecordsetDeleteColumn(rs.Get(), *index));
-    EXPECT_EQ(u"a", Text(V_BSTR(&*index)));   // the caller's string is untouched
+    // The caller's string is neither freed nor replaced, and the method's own
+    // copy is gone again.
+    EXPECT_EQ(VT_BSTR, V_VT(&*index));
+    EXPECT_EQ(callers, V_BSTR(&*index));
+    EXPECT_EQ(liveStrings, ComHostLiveCount(COMHOST_LIVE_BSTRS));
+    EXPECT_EQ(u"a", Text(V_BSTR(&*index)));
     CComPtr<ADOFields> fields;
     ASSERT_EQ(S_OK, rs->get_Fields(fields.ReleaseAndGetAddressOf()));
     LONG count = 0;
@@ -177,7 +184,7 @@ protected:
         for (size_t i = 0; i < path.size(); ++i)
             destination.Get()[i] = static_cast<OLECHAR>(path[i]);
         CComPtr<_ADORecordset> full;
-        ASSERT_EQ(S_OK, rs->QueryInterface(kIID_Recordset, reinterpret_cast<void**>(&full)));
+        ASSERT_EQ(S_OK, rs->QueryInterface(kIID_Recordset, reinterpret_cast<void**>(full.ReleaseAndGetAddressOf())));
         Var target;
         V_VT(&*target) = VT_BSTR;
         V_BSTR(&*target) = destination.Detach();
@@ -220,8 +227,8 @@ TEST_F(LoadFromFileTest, ReusedRecordsetComesBackWithTheSameReferences) {
     const ULONG before = RefCount(mine.Get());
     ASSERT_EQ(S_OK, helper->RecordsetLoadFromFile(1, &rs));
     CComPtr<IUnknown> a, b;
-    ASSERT_EQ(S_OK, rs->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&a)));
-    ASSERT_EQ(S_OK, mine->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&b)));
+    ASSERT_EQ(S_OK, rs->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(a.ReleaseAndGetAddressOf())));
+    ASSERT_EQ(S_OK, mine->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(b.ReleaseAndGetAddressOf())));
     EXPECT_EQ(a.Get(), b.Get());
     a.Release();
     b.Release();
@@ -251,16 +258,33 @@ TEST_F(LoadFromFileTest, ThePathFollowsTheWorkingDirectory) {
 TEST_F(LoadFromFileTest, AllocationFailuresAreReportedAndNothingLeaks) {
     WriteFile(m_dir, "recordset3.xml", 3);
     // Fail each allocation in turn until the call gets through.
-    for (LONG nth = 1; nth < 200; ++nth) {
+    // Each attempt either fails with a failure code or, where the failed
+    // allocation was one the code can do without, loads the right value; and
+    // every object, string and array it made is gone once the caller has
+    // released what it was handed.
+    for (LONG nth = 1; nth < 400; ++nth) {
+        const LONG objects = ComHostLiveCount(COMHOST_LIVE_OBJECTS);
+        const LONG strings = ComHostLiveCount(COMHOST_LIVE_BSTRS);
+        const LONG arrays = ComHostLiveCount(COMHOST_LIVE_SAFEARRAYS);
         Recordset15* rs = nullptr;
         ComHostFailAllocation(nth);
         const HRESULT hr = helper->RecordsetLoadFromFile(3, &rs);
+        const bool failureHappened = !ComHostAllocationFailurePending();
         ComHostFailAllocation(0);
+        if (hr == S_OK)
+            EXPECT_EQ(3, V_I4(&*ValueOf(rs, Var(u"v")))) << nth;
+        else
+            EXPECT_TRUE(FAILED(hr)) << nth;
         if (rs)
             rs->Release();
-        if (hr == S_OK)
+        SetErrorInfo(0, nullptr);
+        EXPECT_EQ(objects, ComHostLiveCount(COMHOST_LIVE_OBJECTS)) << nth;
+        EXPECT_EQ(strings, ComHostLiveCount(COMHOST_LIVE_BSTRS)) << nth;
+        EXPECT_EQ(arrays, ComHostLiveCount(COMHOST_LIVE_SAFEARRAYS)) << nth;
+        if (!failureHappened) {
+            EXPECT_EQ(S_OK, hr) << "no allocation failed, yet the call failed";
             return;
-        EXPECT_TRUE(FAILED(hr)) << nth;
+        }
     }
     ADD_FAILURE() << "the call never succeeded";
 }

@@ -18,6 +18,19 @@
 
 EXTERN_C_START
 
+/* Live objects.  The host layer counts what it hands out and what is freed
+ * again, so that a test can assert that a call left nothing behind: take a
+ * count before, run the code, compare after.  The counts are process-wide. */
+typedef enum ComHostLiveKind {
+    COMHOST_LIVE_OBJECTS = 0,    /* COM objects of the host layer (ADO, error information, ...) */
+    COMHOST_LIVE_BSTRS = 1,      /* BSTRs not yet freed */
+    COMHOST_LIVE_SAFEARRAYS = 2, /* SAFEARRAY descriptors not yet destroyed */
+    COMHOST_LIVE_KIND_COUNT = 3
+} ComHostLiveKind;
+
+/* Number of live items of the kind; -1 for an unknown kind. */
+DECLSPEC_IMPORT LONG WINAPI ComHostLiveCount(ComHostLiveKind kind);
+
 /* Makes the nth counted allocation attempt from now on fail (1 = the next
  * one), once; the attempts after it succeed again.  0 or a negative value
  * disarms a pending failure. */

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <adoint.h>
+#include <comhost/allocation.h>
 #include <oleauto.h>
 
 #include <atomic>
@@ -249,7 +250,7 @@ bool SameName(std::u16string_view a, std::u16string_view b) noexcept;
 // calls are answered by the type library once that is wired up; until then
 // the objects say honestly that they carry no type information.
 template <class Derived, class Primary>
-class DispatchObject : public Primary, public ISupportErrorInfo {
+class DispatchObject : public Primary, public ISupportErrorInfo, private comhost::LiveObject {
 public:
     ULONG STDMETHODCALLTYPE AddRef() override { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
     ULONG STDMETHODCALLTYPE Release() override {

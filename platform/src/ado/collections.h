@@ -9,7 +9,7 @@
 namespace comhost::ado {
 
 // IEnumVARIANT over a snapshot of values taken when the enumerator is made.
-class EnumVariantObject final : public IEnumVARIANT {
+class EnumVariantObject final : public IEnumVARIANT, private comhost::LiveObject {
 public:
     // Takes over `items`; null when no memory is left.
     static EnumVariantObject* New(std::vector<Variant> items) noexcept;

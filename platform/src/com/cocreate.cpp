@@ -7,6 +7,7 @@
 // function; classes registered by other servers are found there as well
 // once registry-backed activation exists.
 #include <objbase.h>
+#include <comhost/allocation.h>
 
 #include "../ado/ado_classes.h"
 
@@ -68,7 +69,7 @@ HRESULT FindClass(REFCLSID clsid, DWORD context, CreateFunction& create) noexcep
 }
 
 // The class object of a built-in class.
-class BuiltinClassFactory final : public IClassFactory {
+class BuiltinClassFactory final : public IClassFactory, private comhost::LiveObject {
 public:
     explicit BuiltinClassFactory(CreateFunction create) noexcept : m_create(create) {}
 

@@ -1,5 +1,5 @@
 // Allocation-failure injection shared by every counted allocator of the host
-// layer, and the test controls that arm it.
+// layer, the test controls that arm it, and the live-object counts.
 
 #include <comhost/allocation.h>
 #include <comhost/testing.h>
@@ -14,6 +14,7 @@ std::atomic<LONG> g_countdown{0};
 // When set, every attempt from the armed one on fails until disarmed.
 std::atomic<bool> g_persistent{false};
 std::atomic<LONG> g_attempts{0};
+std::atomic<LONG> g_live[COMHOST_LIVE_KIND_COUNT] = {};
 
 void Arm(LONG nth, bool persistent) {
     if (nth <= 0) {
@@ -55,4 +56,15 @@ EXTERN_C LONG WINAPI ComHostAllocationCount(void) {
 
 EXTERN_C BOOL WINAPI ComHostAllocationFailurePending(void) {
     return g_countdown.load() > 0 ? TRUE : FALSE;
+}
+
+EXTERN_C void WINAPI ComHostLiveAdd(ComHostLiveKind kind, LONG delta) {
+    if (kind >= 0 && kind < COMHOST_LIVE_KIND_COUNT)
+        g_live[kind].fetch_add(delta, std::memory_order_relaxed);
+}
+
+EXTERN_C LONG WINAPI ComHostLiveCount(ComHostLiveKind kind) {
+    if (kind < 0 || kind >= COMHOST_LIVE_KIND_COUNT)
+        return -1;
+    return g_live[kind].load(std::memory_order_relaxed);
 }

@@ -40,6 +40,7 @@ BSTR AllocBytes(const void *data, std::size_t bytes) {
     std::memset(chars, 0, bytes);
   }
   std::memset(chars + bytes, 0, kTerminator);
+  ComHostLiveAdd(COMHOST_LIVE_BSTRS, 1);
   return reinterpret_cast<BSTR>(chars);
 }
 
@@ -127,7 +128,9 @@ EXTERN_C INT STDAPICALLTYPE SysReAllocString(BSTR *pbstr, const OLECHAR *psz) {
 }
 
 EXTERN_C void STDAPICALLTYPE SysFreeString(BSTR bstrString) {
-  if (bstrString != nullptr) Free(PrefixOf(bstrString));
+  if (bstrString == nullptr) return;
+  ComHostLiveAdd(COMHOST_LIVE_BSTRS, -1);
+  Free(PrefixOf(bstrString));
 }
 
 EXTERN_C UINT STDAPICALLTYPE SysStringLen(BSTR pbstr) {

@@ -4,6 +4,8 @@
 
 #include "oleaut_internal.h"
 
+#include <comhost/allocation.h>
+
 #include <atomic>
 #include <mutex>
 #include <new>
@@ -12,7 +14,7 @@ namespace comhost::oleaut {
 
 namespace {
 
-class ErrorObject final : public ICreateErrorInfo, public IErrorInfo {
+class ErrorObject final : public ICreateErrorInfo, public IErrorInfo, private comhost::LiveObject {
  public:
   static HRESULT Create(ICreateErrorInfo **out) {
     void *memory = Allocate(sizeof(ErrorObject));

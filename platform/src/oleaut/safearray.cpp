@@ -15,6 +15,8 @@
 
 #include "oleaut_internal.h"
 
+#include <comhost/allocation.h>
+
 #include <atomic>
 #include <cstring>
 
@@ -236,6 +238,7 @@ EXTERN_C HRESULT STDAPICALLTYPE SafeArrayAllocDescriptor(UINT cDims, SAFEARRAY *
   if (block == nullptr) return E_OUTOFMEMORY;
   SAFEARRAY *psa = reinterpret_cast<SAFEARRAY *>(block + sizeof(HiddenBlock));
   psa->cDims = static_cast<USHORT>(cDims);
+  ComHostLiveAdd(COMHOST_LIVE_SAFEARRAYS, 1);
   *ppsaOut = psa;
   return S_OK;
 }
@@ -286,7 +289,10 @@ EXTERN_C HRESULT STDAPICALLTYPE SafeArrayDestroyDescriptor(SAFEARRAY *psa) {
     Hidden(psa)->record = nullptr;
     if (record != nullptr) record->Release();
   }
-  if (!(psa->fFeatures & kOwnedElsewhere)) Free(Hidden(psa));
+  if (!(psa->fFeatures & kOwnedElsewhere)) {
+    ComHostLiveAdd(COMHOST_LIVE_SAFEARRAYS, -1);
+    Free(Hidden(psa));
+  }
   return S_OK;
 }
 
