@@ -146,7 +146,7 @@ private:
         if (SUCCEEDED(CreateErrorInfo(create.ReleaseAndGetAddressOf()))) {
             create->SetDescription(const_cast<LPOLESTR>(OLESTR("scripted move failure")));
             CComPtr<IErrorInfo> info;
-            if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info))))
+            if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.ReleaseAndGetAddressOf()))))
                 SetErrorInfo(0, info.Get());
         }
         return failMoves;

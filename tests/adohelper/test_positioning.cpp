@@ -68,6 +68,53 @@ TEST_F(PositioningTest, FailedMoveEndsTheMethodWithItsResult) {
     }
 }
 
+// Against the real recordset's own flags: exact failures and exact moves.
+constexpr HRESULT kNoCurrentRecord = static_cast<HRESULT>(0x800A0BCD);
+
+TEST_F(PositioningTest, ForwardStepsStopAtTheEndAndTheWriteFailsThere) {
+    ASSERT_EQ(S_OK, real->MoveNext());
+    ASSERT_EQ(S_OK, real->MoveNext());   // two rows left before the end
+    // Five steps asked, two taken: the mover stops at EOF without error and
+    // the write then fails there with ADO's "no current record".
+    EXPECT_EQ(kNoCurrentRecord, helper->RecordsetWrite(scripted, *Var(u"n"), *Var(LONG{5}), 5));
+    EXPECT_EQ(2, scripted->nextCalls);
+    EXPECT_TRUE(AtEof(real.Get()));
+    // Already after the last row: nothing moves.
+    EXPECT_EQ(kNoCurrentRecord, helper->RecordsetWrite(scripted, *Var(u"n"), *Var(LONG{5}), 7));
+    EXPECT_EQ(2, scripted->nextCalls);
+    EXPECT_EQ(4, scripted->eofReads);   // one read before the steps of each call, one after each step
+}
+
+TEST_F(PositioningTest, BackwardStepsFromAfterTheLastRowMoveNothing) {
+    ASSERT_EQ(S_OK, real->MoveLast());
+    ASSERT_EQ(S_OK, real->MoveNext());
+    ASSERT_TRUE(AtEof(real.Get()));
+    EXPECT_EQ(kNoCurrentRecord, helper->RecordsetWrite(scripted, *Var(u"n"), *Var(LONG{5}), -2));
+    EXPECT_EQ(0, scripted->previousCalls);
+    EXPECT_EQ(0, scripted->bofReads);
+    EXPECT_TRUE(AtEof(real.Get()));
+}
+
+TEST_F(PositioningTest, BackwardStepFromBeforeTheFirstRowRaisesMovePreviousFailure) {
+    ASSERT_EQ(S_OK, real->MovePrevious());
+    ASSERT_TRUE(AtBof(real.Get()));
+    EXPECT_EQ(kNoCurrentRecord, helper->RecordsetWrite(scripted, *Var(u"n"), *Var(LONG{5}), -1));
+    EXPECT_EQ(1, scripted->previousCalls);   // EOF is false, so the first step is tried
+    EXPECT_EQ(0, scripted->bofReads);
+    // ADO's description travels with the raised failure.
+    EXPECT_FALSE(TakeErrorDescription().empty());
+}
+
+TEST_F(PositioningTest, TwoStepsBackFromTheSecondRowReachBofAndWriteNothing) {
+    ASSERT_EQ(S_OK, real->MoveNext());
+    EXPECT_EQ(kNoCurrentRecord, helper->RecordsetWrite(scripted, *Var(u"n"), *Var(LONG{5}), -2));
+    EXPECT_EQ(2, scripted->previousCalls);
+    EXPECT_EQ(2, scripted->bofReads);
+    EXPECT_TRUE(AtBof(real.Get()));
+    ASSERT_EQ(S_OK, real->MoveFirst());
+    EXPECT_EQ(1, V_I4(&*ValueOf(real.Get(), Var(u"n"))));   // nothing was written
+}
+
 TEST_F(PositioningTest, EveryRowMovingMethodUsesTheMover) {
     scripted->failMoves = E_FAIL;
     scripted->reportsErrors = false;
@@ -75,7 +122,7 @@ TEST_F(PositioningTest, EveryRowMovingMethodUsesTheMover) {
     _Parameter* parameter = nullptr;
     CComPtr<Command15> command;
     ASSERT_EQ(S_OK, CoCreateInstance(kCLSID_Command, nullptr, CLSCTX_INPROC_SERVER, kIID_Command15,
-                                     reinterpret_cast<void**>(&command)));
+                                     reinterpret_cast<void**>(command.ReleaseAndGetAddressOf())));
     CComPtr<_Parameter> existing;
     ASSERT_EQ(S_OK, command->CreateParameter(nullptr, adInteger, adParamInput, 4, *Var(LONG{0}), existing.ReleaseAndGetAddressOf()));
     EXPECT_EQ(E_FAIL, helper->SetFieldNumericScaleProperty(scripted, *Var(u"n"), 1, 1));
