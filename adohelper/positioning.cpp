@@ -14,7 +14,7 @@ void RaiseAdoFailure(HRESULT hr, IUnknown* source, REFIID iid) {
     CComPtr<IErrorInfo> info;
     if (source) {
         CComPtr<ISupportErrorInfo> support;
-        if (SUCCEEDED(source->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support))) &&
+        if (SUCCEEDED(source->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(support.ReleaseAndGetAddressOf()))) &&
             support) {
             const HRESULT supported = support->InterfaceSupportsErrorInfo(iid);
             support.Release();

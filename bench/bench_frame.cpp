@@ -23,7 +23,7 @@ BENCHMARK(BM_CachedClassObjectLookup)->ThreadRange(1, 2);
 
 void BM_CreateAndRelease(benchmark::State& state) {
     CComPtr<IClassFactory> factory;
-    DllGetClassObject(CLSID_NUVADOHelper, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    DllGetClassObject(CLSID_NUVADOHelper, IID_IClassFactory, reinterpret_cast<void**>(factory.ReleaseAndGetAddressOf()));
     for (auto _ : state) {
         IADOHelper* helper = nullptr;
         factory->CreateInstance(nullptr, IID_IADOHelper, reinterpret_cast<void**>(&helper));
@@ -34,10 +34,10 @@ BENCHMARK(BM_CreateAndRelease);
 
 void BM_RecordsetWrite(benchmark::State& state) {
     CComPtr<IADOHelper> helper;
-    CComObject<CNUVADOHelper>::CreateInstance(nullptr, IID_IADOHelper, reinterpret_cast<void**>(&helper));
+    CComObject<CNUVADOHelper>::CreateInstance(nullptr, IID_IADOHelper, reinterpret_cast<void**>(helper.ReleaseAndGetAddressOf()));
     CComPtr<Recordset15> rs;
     CoCreateInstance(kCLSID_Recordset, nullptr, CLSCTX_INPROC_SERVER, kIID_Recordset15,
-                     reinterpret_cast<void**>(&rs));
+                     reinterpret_cast<void**>(rs.ReleaseAndGetAddressOf()));
     {
         CComPtr<ADOFields> fields;
         rs->get_Fields(fields.ReleaseAndGetAddressOf());

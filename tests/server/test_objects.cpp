@@ -6,27 +6,27 @@ namespace {
 
 CComPtr<IClassFactory> GetFactory() {
     CComPtr<IClassFactory> factory;
-    EXPECT_EQ(S_OK, DllGetClassObject(CLSID_NUVADOHelper, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    EXPECT_EQ(S_OK, DllGetClassObject(CLSID_NUVADOHelper, IID_IClassFactory, reinterpret_cast<void**>(factory.ReleaseAndGetAddressOf())));
     return factory;
 }
 
 TEST(ObjectIdentity, UnknownDispatchAndHelperAreOnePointerErrorInfoAnother) {
     CComPtr<IClassFactory> factory = GetFactory();
     CComPtr<IADOHelper> helper;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IADOHelper, reinterpret_cast<void**>(&helper)));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IADOHelper, reinterpret_cast<void**>(helper.ReleaseAndGetAddressOf())));
 
     CComPtr<IUnknown> unknown;
     CComPtr<IDispatch> dispatch;
     CComPtr<ISupportErrorInfo> errorInfo;
-    ASSERT_EQ(S_OK, helper->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
-    ASSERT_EQ(S_OK, helper->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)));
-    ASSERT_EQ(S_OK, helper->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&errorInfo)));
+    ASSERT_EQ(S_OK, helper->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(unknown.ReleaseAndGetAddressOf())));
+    ASSERT_EQ(S_OK, helper->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.ReleaseAndGetAddressOf())));
+    ASSERT_EQ(S_OK, helper->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(errorInfo.ReleaseAndGetAddressOf())));
     EXPECT_EQ(static_cast<void*>(unknown.Get()), static_cast<void*>(helper.Get()));
     EXPECT_EQ(static_cast<void*>(dispatch.Get()), static_cast<void*>(helper.Get()));
     EXPECT_NE(static_cast<void*>(errorInfo.Get()), static_cast<void*>(helper.Get()));
 
     CComPtr<IUnknown> again;
-    ASSERT_EQ(S_OK, errorInfo->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&again)));
+    ASSERT_EQ(S_OK, errorInfo->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(again.ReleaseAndGetAddressOf())));
     EXPECT_EQ(again.Get(), unknown.Get());
 
     // Both parts share one count: five references are out now.
@@ -37,7 +37,7 @@ TEST(ObjectIdentity, UnknownDispatchAndHelperAreOnePointerErrorInfoAnother) {
 TEST(ObjectIdentity, UnknownInterfaceIsRefusedWithNullOut) {
     CComPtr<IClassFactory> factory = GetFactory();
     CComPtr<IUnknown> object;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(object.ReleaseAndGetAddressOf())));
     void* out = reinterpret_cast<void*>(0x1234);
     EXPECT_EQ(E_NOINTERFACE, object->QueryInterface(IID_IClassFactory, &out));
     EXPECT_EQ(nullptr, out);
@@ -112,7 +112,7 @@ TEST(Aggregation, InnerInterfacesDelegateReferencesToTheOuterObject) {
 TEST(ClassObject, AnswersIUnknownAndIClassFactoryWithOnePointerAndNothingElse) {
     CComPtr<IClassFactory> factory = GetFactory();
     CComPtr<IUnknown> unknown;
-    ASSERT_EQ(S_OK, factory->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+    ASSERT_EQ(S_OK, factory->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(unknown.ReleaseAndGetAddressOf())));
     EXPECT_EQ(static_cast<void*>(unknown.Get()), static_cast<void*>(factory.Get()));
     void* out = reinterpret_cast<void*>(0x1234);
     EXPECT_EQ(E_NOINTERFACE, factory->QueryInterface(IID_IDispatch, &out));
@@ -149,7 +149,7 @@ TEST(ClassObject, ALiveObjectKeepsTheLibraryLoaded) {
     CComPtr<IUnknown> object;
     {
         CComPtr<IClassFactory> factory = GetFactory();
-        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(object.ReleaseAndGetAddressOf())));
     }
     EXPECT_EQ(S_FALSE, DllCanUnloadNow());
     object.Release();
@@ -159,9 +159,9 @@ TEST(ClassObject, ALiveObjectKeepsTheLibraryLoaded) {
 TEST(ErrorInfoSupport, OnlyTheHelperInterfaceReportsErrors) {
     CComPtr<IClassFactory> factory = GetFactory();
     CComPtr<IUnknown> object;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(object.ReleaseAndGetAddressOf())));
     CComPtr<ISupportErrorInfo> errorInfo;
-    ASSERT_EQ(S_OK, object->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&errorInfo)));
+    ASSERT_EQ(S_OK, object->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(errorInfo.ReleaseAndGetAddressOf())));
     EXPECT_EQ(S_OK, errorInfo->InterfaceSupportsErrorInfo(IID_IADOHelper));
     EXPECT_EQ(S_FALSE, errorInfo->InterfaceSupportsErrorInfo(IID_IDispatch));
     EXPECT_EQ(S_FALSE, errorInfo->InterfaceSupportsErrorInfo(IID_IUnknown));
