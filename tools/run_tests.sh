@@ -31,6 +31,10 @@ for preset in linux linux-asan win32; do
 done
 ctest --preset linux -j "$jobs"
 ctest --preset linux-asan -j "$jobs"
+# The concurrency tests once more under ThreadSanitizer.
+cmake --preset linux-tsan >/dev/null
+cmake --build --preset linux-tsan -j "$jobs" --target test_server
+ctest --preset linux-tsan
 tools/check_dll.sh build/win32/nuv_ado_helper.dll build/linux/nuv_ado_helper.so
 tools/run_fuzzers.sh
 echo "all tests passed"
