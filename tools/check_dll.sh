@@ -9,7 +9,8 @@
 # for byte to resources/nuv_ado_helper.rgs, string 100 "ado_helper", a
 # version resource 1.0.0.1 and TYPELIB 1, the generated adohelper.tlb of its
 # build, whose genidl dump shows library ADO_HELPERLib 1.0 and IADOHelper's
-# ten methods in order with DISPIDs 1 to 10.
+# ten methods in order with DISPIDs 1 to 10.  It carries no DWARF sections;
+# its .gnu_debuglink names the nuv_ado_helper.dll.debug beside it.
 #
 # The shared object: a section .rsrc, allocated, whose bytes equal the .res
 # that windres made in its build (generated/nuv_ado_helper.res); dynamic
@@ -31,13 +32,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 script=$root/resources/nuv_ado_helper.rgs
 
 OBJDUMP=${OBJDUMP:-i686-w64-mingw32-objdump}
+OBJCOPY_PE=${OBJCOPY_PE:-i686-w64-mingw32-objcopy}
 WINDRES=${WINDRES:-i686-w64-mingw32-windres}
 GENIDL=${GENIDL:-genidl}
 READELF=${READELF:-readelf}
 OBJCOPY=${OBJCOPY:-objcopy}
 NM=${NM:-nm}
 
-for tool in "$OBJDUMP" "$WINDRES" "$GENIDL" od cmp; do
+for tool in "$OBJDUMP" "$OBJCOPY_PE" "$WINDRES" "$GENIDL" od cmp; do
   command -v "$tool" >/dev/null || { echo "check_dll: missing tool $tool" >&2; exit 2; }
 done
 if [ -n "$so" ]; then
@@ -172,6 +174,20 @@ elif [ -n "$unexpected" ]; then
   fail "imports non-system DLLs: $(echo $unexpected)"
 else
   ok "imports only $(echo $imports)"
+fi
+
+# Debug information lives beside the DLL, not in it.
+sections=$("$OBJDUMP" -h "$dll" | awk '$1 ~ /^[0-9]+$/ {print $2}')
+if echo "$sections" | grep -q '^\.debug_'; then
+  fail "carries DWARF sections: $(echo "$sections" | grep '^\.debug_' | tr '\n' ' ')"
+elif ! echo "$sections" | grep -qx '\.gnu_debuglink'; then
+  fail "has no debug link"
+elif [ "$("$OBJCOPY_PE" --dump-section .gnu_debuglink=/dev/stdout "$dll" 2>/dev/null | tr -d '\0' | head -c 64 | tr -dc '[:print:]' | sed 's/\.debug.*/.debug/')" != "$(basename "$dll").debug" ]; then
+  fail "its debug link does not name $(basename "$dll").debug"
+elif ! "$OBJDUMP" -h "$dll.debug" 2>/dev/null | grep -q '\.debug_info'; then
+  fail "$(basename "$dll").debug holds no debug information"
+else
+  ok "no DWARF inside; debug link to $(basename "$dll").debug"
 fi
 
 pe_list=$(pe_resources "$dll")
