@@ -56,16 +56,28 @@ LPWSTR CConversionScope::ToWide(LPCSTR psz) noexcept {
 LPSTR CConversionScope::ToNarrow(LPCWSTR psz) noexcept {
     if (!psz)
         return nullptr;
-    // Two bytes per character cover every double-byte code page.
-    const long long bytes = (static_cast<long long>(lstrlenW(psz)) + 1) * 2;
+    // Room for the code page's longest character per UTF-16 unit: two bytes
+    // in the double-byte pages, three in UTF-8 (a surrogate pair, two units,
+    // becomes four bytes).  A page the system cannot describe is measured by
+    // the conversion itself.
+    const UINT codePage = ThreadAnsiCodePage();
+    long long bytes = 0;
+    CPINFO info{};
+    if (GetCPInfo(codePage, &info) && info.MaxCharSize >= 1) {
+        const long long perUnit = info.MaxCharSize > 3 ? 3 : info.MaxCharSize;
+        bytes = (static_cast<long long>(lstrlenW(psz)) + 1) * (perUnit < 2 ? 2 : perUnit);
+    } else {
+        bytes = WideCharToMultiByte(codePage, 0, psz, -1, nullptr, 0, nullptr, nullptr);
+        if (bytes == 0)
+            return nullptr;
+    }
     if (bytes > INT_MAX)
         return nullptr;
     LPSTR buffer = static_cast<LPSTR>(Allocate(static_cast<size_t>(bytes)));
     if (!buffer)
         return nullptr;
     buffer[0] = 0;
-    if (WideCharToMultiByte(ThreadAnsiCodePage(), 0, psz, -1, buffer, static_cast<int>(bytes),
-                            nullptr, nullptr) == 0)
+    if (WideCharToMultiByte(codePage, 0, psz, -1, buffer, static_cast<int>(bytes), nullptr, nullptr) == 0)
         return nullptr;
     return buffer;
 }

@@ -2,6 +2,9 @@
 // concurrency, term functions, code pages and conversions.
 #include "frame_environment.h"
 
+#include <cstring>
+#include <string>
+
 #include "server/conversion.h"
 
 #include <atomic>
@@ -213,6 +216,30 @@ TEST(ConversionBuffer, HeapFailureYieldsNoString) {
     EXPECT_EQ(nullptr, scope.ToWide(longText.c_str()));
     ComHostFailAllocation(0);
     EXPECT_EQ(nullptr, scope.ToWide(nullptr));
+}
+
+TEST(ConversionBuffer, NarrowBuffersHoldTheLongestCharactersOfUtf8) {
+    // Three bytes for each of these characters: twice the UTF-16 length would
+    // not hold them and the conversion would fail for want of room.
+    // A thread in a Unicode-only locale converts with the system's ANSI code
+    // page, here UTF-8.
+    ASSERT_TRUE(ComHostSetSystemCodePages(CP_UTF8, 0));
+    const LCID threadLocale = GetThreadLocale();
+    ASSERT_TRUE(SetThreadLocale(0x0439));   // hi-IN
+    ResetThreadAnsiCodePageSelection();
+    std::u16string wide(400, u'\u20AC');   // euro signs: 1200 bytes in UTF-8
+    wide += u"\U0001F600";                  // a surrogate pair: four bytes
+    {
+        CConversionScope scope;
+        LPSTR narrow = scope.ToNarrow(reinterpret_cast<LPCWSTR>(wide.c_str()));
+        ASSERT_NE(nullptr, narrow);
+        EXPECT_EQ(1204u, std::strlen(narrow));
+        EXPECT_EQ(std::string("\xE2\x82\xAC"), std::string(narrow, 3));
+        EXPECT_EQ(std::string("\xF0\x9F\x98\x80"), std::string(narrow + 1200));
+    }
+    SetThreadLocale(threadLocale);
+    ComHostSetSystemCodePages(0, 0);
+    ResetThreadAnsiCodePageSelection();
 }
 
 TEST(ConversionBuffer, RoundTripThroughTheThreadCodePage) {
