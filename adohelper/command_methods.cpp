@@ -44,8 +44,12 @@ STDMETHODIMP CNUVADOHelper::ParameterPutValueFromField(_Parameter* parameter, Re
         HRESULT hr = InputRecordset->GetRows(1, start.Get(), InputFieldIndex, rows.ReleaseAndGetAddressOf());
         if (FAILED(hr))
             return hr;
-        // The first requested field of the first row read.
-        if ((V_VT(&rows.Get()) & VT_ARRAY) == 0 || V_ARRAY(&rows.Get()) == nullptr)
+        // The first requested field of the first row read.  Only what GetRows
+        // really hands out is read as rows: a two-dimensional array of
+        // VARIANTs, held by value (a by-reference array, or one of another
+        // element type or shape, would be read through the wrong layout).
+        if (V_VT(&rows.Get()) != (VT_ARRAY | VT_VARIANT) || V_ARRAY(&rows.Get()) == nullptr ||
+            SafeArrayGetDim(V_ARRAY(&rows.Get())) != 2)
             return DISP_E_TYPEMISMATCH;
         LONG indices[2] = {0, 0};
         CComVariant element;

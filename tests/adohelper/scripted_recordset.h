@@ -19,6 +19,7 @@ public:
     std::function<VARIANT_BOOL()> bof;        // flag reported by get_BOF (default: the inner's)
     HRESULT failMoves = S_OK;                 // MoveNext/MovePrevious fail with this when set
     bool reportsErrors = true;                // answers ISupportErrorInfo for Recordset15
+    std::function<HRESULT(VARIANT*)> getRows; // what GetRows hands back (default: the inner's)
     int eofReads = 0, bofReads = 0, nextCalls = 0, previousCalls = 0;
 
     STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
@@ -106,7 +107,11 @@ public:
     STDMETHOD(CancelUpdate)() override { return m_inner->CancelUpdate(); }
     STDMETHOD(Close)() override { return m_inner->Close(); }
     STDMETHOD(Delete)(AffectEnum AffectRecords = adAffectCurrent) override { return m_inner->Delete(AffectRecords); }
-    STDMETHOD(GetRows)(LONG Rows, VARIANT Start, VARIANT Fields, VARIANT *pvar) override { return m_inner->GetRows(Rows, Start, Fields, pvar); }
+    STDMETHOD(GetRows)(LONG Rows, VARIANT Start, VARIANT Fields, VARIANT *pvar) override {
+        if (getRows)
+            return getRows(pvar);
+        return m_inner->GetRows(Rows, Start, Fields, pvar);
+    }
     STDMETHOD(Move)(LONG NumRecords, VARIANT Start) override { return m_inner->Move(NumRecords, Start); }
     STDMETHOD(MoveFirst)() override { return m_inner->MoveFirst(); }
     STDMETHOD(MoveLast)() override { return m_inner->MoveLast(); }

@@ -137,5 +137,42 @@ TEST_F(PositioningTest, EveryRowMovingMethodUsesTheMover) {
     EXPECT_EQ(nullptr, parameter);
 }
 
+// ParameterPutValueFromField reads as rows only what GetRows really returns.
+TEST_F(PositioningTest, PutValueFromFieldRefusesRowsOfAnyOtherShape) {
+    CComPtr<Command15> command;
+    ASSERT_EQ(S_OK, CoCreateInstance(kCLSID_Command, nullptr, CLSCTX_INPROC_SERVER, kIID_Command15,
+                                     reinterpret_cast<void**>(command.ReleaseAndGetAddressOf())));
+    CComPtr<_Parameter> parameter;
+    ASSERT_EQ(S_OK, command->CreateParameter(nullptr, adInteger, adParamInput, 4, *Var(LONG{-1}),
+                                             parameter.ReleaseAndGetAddressOf()));
+    auto array = [](VARTYPE vt, UINT dims) {
+        SAFEARRAYBOUND bounds[2] = {{1, 0}, {1, 0}};
+        return SafeArrayCreate(vt, dims, bounds);
+    };
+    SAFEARRAY* byReference = array(VT_VARIANT, 2);   // owned here, lent by reference
+    const std::function<HRESULT(VARIANT*)> shapes[] = {
+        [&](VARIANT* out) { V_VT(out) = VT_ARRAY | VT_VARIANT; V_ARRAY(out) = array(VT_VARIANT, 1); return S_OK; },
+        [&](VARIANT* out) { V_VT(out) = VT_ARRAY | VT_I4; V_ARRAY(out) = array(VT_I4, 2); return S_OK; },
+        [&](VARIANT* out) { V_VT(out) = VT_BYREF | VT_ARRAY | VT_VARIANT; V_ARRAYREF(out) = &byReference; return S_OK; },
+        [&](VARIANT* out) { V_VT(out) = VT_ARRAY | VT_VARIANT; V_ARRAY(out) = nullptr; return S_OK; },
+        [&](VARIANT* out) { V_VT(out) = VT_I4; V_I4(out) = 7; return S_OK; },
+    };
+    for (size_t i = 0; i < std::size(shapes); ++i) {
+        scripted->getRows = shapes[i];
+        EXPECT_EQ(DISP_E_TYPEMISMATCH, helper->ParameterPutValueFromField(parameter.Get(), scripted, *Var(u"n"), 0))
+            << i;
+        Var value;
+        ASSERT_EQ(S_OK, parameter->get_Value(&value));
+        EXPECT_EQ(-1, V_I4(&*value)) << i;   // untouched
+    }
+    SafeArrayDestroy(byReference);
+    // The real two-dimensional array of VARIANTs is read.
+    scripted->getRows = nullptr;
+    EXPECT_EQ(S_OK, helper->ParameterPutValueFromField(parameter.Get(), scripted, *Var(u"n"), 0));
+    Var value;
+    ASSERT_EQ(S_OK, parameter->get_Value(&value));
+    EXPECT_EQ(1, V_I4(&*value));
+}
+
 }  // namespace
 }  // namespace nuv::test
