@@ -79,6 +79,9 @@ TEST_F(RegTool, AddQueryAndDelete) {
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "My.Prog.1\\CLSID"));
     ASSERT_EQ(0, Reg("delete 'HKCR\\My.Prog.1' /f", &out)) << out;
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "My.Prog.1"));
+    // The handle of this process sees the deletion by the other one.
+    DWORD size = 0;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(k.get(), "Multi", nullptr, nullptr, nullptr, &size));
 }
 
 TEST_F(RegTool, ExportImportAndProtect) {
