@@ -143,7 +143,7 @@ TEST_F(Processes, WritersKilledMidRegistrationLeaveWholeCalls) {
         pid_t pid = Spawn({"loop", prefix});
         ASSERT_GT(pid, 0);
         // Once the writer is under way, let it run a little and kill it.
-        std::string started = "Software\\Probe\\" + prefix + "\\Item1";
+        std::string started = "Software\\Probe\\" + prefix;
         for (int wait = 0; wait < 2000 && !KeyExists(HKEY_CURRENT_USER, started.c_str()); ++wait) {
             struct timespec poll = {0, 5000000L};
             nanosleep(&poll, nullptr);
