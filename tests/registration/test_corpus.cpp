@@ -127,6 +127,7 @@ TEST_P(Corpus, RegistersAndUnregistersCleanly) {
                   S_OK);
     }
     const HKEY roots[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS, HKEY_CURRENT_CONFIG};
+    Dump(HKEY_CLASSES_ROOT);   // the classes view exists before the script runs
     std::string before;
     for (HKEY root : roots)
         before += Dump(root) + "--\n";
