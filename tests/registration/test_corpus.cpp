@@ -1,5 +1,6 @@
 // Real-world registration scripts (corpus/, see its MANIFEST.md): each is
-// checked by `rgs --check`, registered and unregistered by `rgs`, and in
+// checked by `rgs --check`, registered and unregistered by `rgs` (the trees
+// compared with `reg export`), and in
 // the test process registered and unregistered with the registrar; afterwards
 // the registry holds only what the script marks NoRemove and what was there
 // before.
@@ -72,6 +73,47 @@ std::vector<fs::path> Scripts() {
     return scripts;
 }
 
+int Run(const std::string& command, std::string& output) {
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return -1;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+        output.append(buffer, n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// `reg export` of the roots a script may write, one text.
+std::string Export(const std::string& db) {
+    std::string all;
+    for (const char* root : {"HKLM", "HKCU", "HKU"}) {
+        const std::string file = db + ".reg";
+        std::string output;
+        Run("COMHOST_REGISTRY='" + db + "' '" NUV_REG_PATH "' export " + root + " '" + file + "' /y", output);
+        // The export is UTF-16LE text with a byte-order mark; its lines here
+        // are ASCII (non-ASCII characters become "?").
+        const std::string bytes = ReadFile(file);
+        for (size_t i = (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') ? 2 : 0; i + 1 < bytes.size(); i += 2) {
+            const unsigned unit = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+            all += unit < 0x80 ? static_cast<char>(unit) : '?';
+        }
+        std::remove(file.c_str());
+    }
+    return all;
+}
+
+bool MarkedNoRemove(const std::string& script, std::string leaf) {
+    std::string text = script;
+    std::transform(text.begin(), text.end(), text.begin(), ::tolower);
+    std::transform(leaf.begin(), leaf.end(), leaf.begin(), ::tolower);
+    for (const char* gap : {" ", "\t", " '", "\t'"})
+        if (text.find(std::string("noremove") + gap + leaf) != std::string::npos)
+            return true;
+    return false;
+}
+
 int RunRgs(const fs::path& script, const std::map<std::string, std::string>& vars, const char* mode,
            const std::string& db, std::string& output) {
     std::string command = "COMHOST_REGISTRY='" + db + "' '" NUV_RGS_PATH "' '" + script.string() + "'";
@@ -83,16 +125,7 @@ int RunRgs(const fs::path& script, const std::map<std::string, std::string>& var
             quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
         command += " -D '" + quoted + "'";
     }
-    command += " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return -1;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
-        output.append(buffer, n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return Run(command, output);
 }
 
 class Corpus : public ::testing::TestWithParam<fs::path> {};
@@ -109,8 +142,21 @@ TEST_P(Corpus, RegistersAndUnregistersCleanly) {
     std::string output;
     EXPECT_EQ(RunRgs(script, vars, "--check", db, output), shouldParse ? 0 : 1) << output;
     if (shouldParse) {
+        const std::string before = Export(db);
         EXPECT_EQ(RunRgs(script, vars, "", db, output), 0) << output;
         EXPECT_EQ(RunRgs(script, vars, "-u", db, output), 0) << output;
+        // Compared as `reg export` sees it: only NoRemove keys are new.
+        std::istringstream lines(Export(db));
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.empty() || before.find(line) != std::string::npos)
+                continue;
+            ASSERT_EQ(line.front(), '[') << name << ": value left: " << line;
+            const std::string key = line.substr(1, line.size() - 2);
+            EXPECT_TRUE(MarkedNoRemove(text, key.substr(key.rfind('\\') + 1))) << name << ": key left: " << line;
+        }
     } else {
         EXPECT_NE(output.find(name + ":"), std::string::npos) << output;
     }
@@ -150,14 +196,7 @@ TEST_P(Corpus, RegistersAndUnregistersCleanly) {
         if (line == "--" || before.find(line + "\n") != std::string::npos)
             continue;
         EXPECT_EQ(line.find('['), std::string::npos) << name << ": value left: " << line;
-        const std::string leaf = line.substr(line.rfind('\\') + 1);
-        std::string lowerText = text, lowerLeaf = leaf;
-        std::transform(lowerText.begin(), lowerText.end(), lowerText.begin(), ::tolower);
-        std::transform(lowerLeaf.begin(), lowerLeaf.end(), lowerLeaf.begin(), ::tolower);
-        const bool noRemove = lowerText.find("noremove " + lowerLeaf) != std::string::npos ||
-                              lowerText.find("noremove '" + lowerLeaf) != std::string::npos ||
-                              lowerText.find("noremove\t" + lowerLeaf) != std::string::npos;
-        EXPECT_TRUE(noRemove) << name << ": key left: " << line;
+        EXPECT_TRUE(MarkedNoRemove(text, line.substr(line.rfind('\\') + 1))) << name << ": key left: " << line;
     }
 }
 
