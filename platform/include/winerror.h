@@ -99,6 +99,8 @@
 #define ERROR_BAD_CONFIGURATION 1610L
 #define ERROR_UNSUPPORTED_TYPE 1630L
 #define ERROR_INVALID_STATE 5023L
+#define ERROR_RESOURCE_ENUM_USER_STOP 15106L
+#define ERROR_READ_FAULT 30L
 
 /* ------------------------------------------------------- HRESULT helpers */
 
