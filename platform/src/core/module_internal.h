@@ -33,4 +33,8 @@ bool Resources(HMODULE module, ResourceSource *source);
 // names bytes outside the file, -1 when `entry` is not inside a PE file.
 int PeResourceData(const void *entry, const BYTE **data, DWORD *size);
 
+// Loads a code module from a host path, as LoadLibrary does (a path with a
+// directory is taken as it stands); null with the last error set on failure.
+HMODULE LoadCodeFromHostPath(const char *hostPath);
+
 }  // namespace comhost::modules

@@ -720,6 +720,15 @@ bool Resources(HMODULE module, ResourceSource *source) {
     return true;
 }
 
+HMODULE LoadCodeFromHostPath(const char *hostPath) {
+    Buffer<char> name;
+    const size_t length = std::strlen(hostPath);
+    if (!name.Reserve(length + 1)) return nullptr;
+    std::memcpy(name.data(), hostPath, length + 1);
+    name.set_length(length);
+    return LoadCode(name);
+}
+
 int PeResourceData(const void *entry, const BYTE **data, DWORD *size) {
     constexpr size_t kDataEntrySize = 16;  // OffsetToData, Size, CodePage, Reserved
     const auto *at = static_cast<const BYTE *>(entry);
