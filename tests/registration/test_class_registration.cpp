@@ -12,8 +12,21 @@
 #define NUV_HAVE_REGISTRY_PROTECTION 1
 #endif
 
+#include <cstdlib>
+#include <filesystem>
+#include <sys/wait.h>
+
 namespace nuv::test {
 namespace {
+
+// Runs the client process for a ProgID; its exit status (0: created).
+int CreateInOtherProcess(const char* progId) {
+    const std::string dir = std::filesystem::path(NUV_LIBRARY_PATH).parent_path().string();
+    const std::string command =
+        "COMHOST_PATH='" + dir + "' '" NUV_CLIENT_PATH "' " + progId + " > /dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 const std::string kClassKey = "CLSID\\{2C7ED2C0-3039-483D-85C9-3FF649F18385}";
 const std::string kInproc = kClassKey + "\\InprocServer32";
@@ -174,10 +187,29 @@ TEST_F(ClassRegistration, EveryAllocationFailureOfARegistration) {
     EXPECT_FALSE(AnyEntry());
 }
 
-TEST_F(ClassRegistration, NoCategoriesMeansNothingToDo) {
+TEST_F(ClassRegistration, Categories) {
+    const std::string before = Dump(HKEY_CLASSES_ROOT);
     EXPECT_EQ(UpdateClassCategories(CLSID_NUVADOHelper, nullptr, TRUE), S_OK);
     const CategoryEntry none[] = {{0, nullptr}};
     EXPECT_EQ(UpdateClassCategories(GUID_NULL, none, TRUE), S_OK);
+    EXPECT_EQ(Dump(HKEY_CLASSES_ROOT), before);
+
+    // A class that declares one implemented and one required category.
+    static const CLSID clsid = {0x0B0C0D0E, 0x1111, 0x2222, {0x33, 0x33, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44}};
+    static const GUID implemented = {0x40FC6ED4, 0x2438, 0x11CF, {0xA3, 0xDB, 0x08, 0x00, 0x36, 0xF1, 0x25, 0x02}};
+    static const GUID required = {0x40FC6ED5, 0x2438, 0x11CF, {0xA3, 0xDB, 0x08, 0x00, 0x36, 0xF1, 0x25, 0x02}};
+    const CategoryEntry categories[] = {{1, &implemented}, {2, &required}, {0, nullptr}};
+    const std::string key = "CLSID\\{0B0C0D0E-1111-2222-3333-444444444444}";
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ASSERT_EQ(UpdateClassCategories(clsid, categories, TRUE), S_OK);
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, key + "\\Implemented Categories\\{40FC6ED4-2438-11CF-A3DB-080036F12502}"));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, key + "\\Required Categories\\{40FC6ED5-2438-11CF-A3DB-080036F12502}"));
+    ASSERT_EQ(UpdateClassCategories(clsid, categories, FALSE), S_OK);
+    // The category keys left empty are removed as well.
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key + "\\Implemented Categories"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key + "\\Required Categories"));
+    CoUninitialize();
+    RemoveTree(HKEY_CLASSES_ROOT, key);
 }
 
 // The library's own exports, loaded as an installer loads it.
@@ -193,15 +225,21 @@ TEST_F(ClassRegistration, LibraryExports) {
     // Until the host layer loads type libraries, the type-library step
     // reports that it cannot; the class step is done before it.
     auto typeLibStep = [](HRESULT hr) { return hr == S_OK || hr == TYPE_E_CANTLOADLIBRARY; };
+    EXPECT_EQ(CreateInOtherProcess("Orvane.ADOHelper"), 1);
     EXPECT_PRED1(typeLibStep, reg());
     ExpectEntries("nuv_ado_helper.so");
     EXPECT_EQ(Count(), 1u);
+    // While registered, another process creates the class by either ProgID.
+    EXPECT_EQ(CreateInOtherProcess("Orvane.ADOHelper"), 0);
+    EXPECT_EQ(CreateInOtherProcess("Orvane.ADOHelper.1"), 0);
     EXPECT_PRED1(typeLibStep, reg());
     EXPECT_EQ(Count(), 2u);
     EXPECT_PRED1(typeLibStep, unreg());
     EXPECT_EQ(Count(), 1u);
     EXPECT_PRED1(typeLibStep, unreg());
     EXPECT_FALSE(AnyEntry());
+    EXPECT_EQ(CreateInOtherProcess("Orvane.ADOHelper"), 1);
+    EXPECT_EQ(CreateInOtherProcess("Orvane.ADOHelper.1"), 1);
     EXPECT_EQ(unreg(), E_FAIL);
     FreeLibrary(library);
 }
