@@ -100,6 +100,8 @@
 #define ERROR_DATATYPE_MISMATCH 1629L
 #define ERROR_UNSUPPORTED_TYPE 1630L
 #define ERROR_INVALID_STATE 5023L
+#define ERROR_RESOURCE_ENUM_USER_STOP 15106L
+#define ERROR_READ_FAULT 30L
 
 /* ------------------------------------------------------- HRESULT helpers */
 
