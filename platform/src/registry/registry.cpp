@@ -171,13 +171,12 @@ bool FindChild(int64_t parent, WView name, KeyRow *row) {
 
 // Whether the key or one of its ancestors is protected.
 bool IsProtected(int64_t id) {
-    for (int depth = 0; id && depth < 100000; ++depth) {
-        KeyRow row;
-        if (!GetKey(id, &row)) return false;
-        if (row.flags & KeyProtected) return true;
-        id = row.parent;
-    }
-    return false;
+    Query q("WITH RECURSIVE up(id, parent, flags) AS ("
+            " SELECT id, parent, flags FROM keys WHERE id = ?1"
+            " UNION ALL SELECT k.id, k.parent, k.flags FROM keys k JOIN up ON k.id = up.parent)"
+            " SELECT 1 FROM up WHERE flags & 1 LIMIT 1");
+    q.Bind(1, id);
+    return q.Step();
 }
 
 void Touch(int64_t id) {

@@ -47,6 +47,8 @@ struct State {
     std::unordered_map<uintptr_t, Handle> handles;
     uintptr_t nextHandle = FirstHandle;
     uintptr_t reserved = 0;
+    // The connection was inherited through fork.
+    bool forked = false;
 };
 
 State &GetState() {
@@ -54,16 +56,17 @@ State &GetState() {
     return *state;
 }
 
-// After fork the child must not use the parent's connection (its locks and
-// file state belong to the parent): the child drops it without closing it
-// and opens its own on next use.  The lock is held across fork so that the
-// child never inherits it locked by a thread that does not exist there.
+// After fork the child must not use the parent's connection: the locks it
+// stands for belong to the parent.  The child closes it on first use (which
+// clears SQLite's record of this process's locks on the file; the parent's
+// locks keep the write-ahead log in place) and opens its own.  The registry
+// lock is held across fork so that the child never inherits it locked by a
+// thread that does not exist there.
 void PrepareFork() { GetState().mutex.lock(); }
 void ParentAfterFork() { GetState().mutex.unlock(); }
 void ChildAfterFork() {
     State &s = GetState();
-    s.db = nullptr;
-    s.statements.clear();
+    s.forked = s.db != nullptr;
     s.mutex.unlock();
 }
 
@@ -181,6 +184,7 @@ void CloseDatabase(State &s) {
     if (s.db) sqlite3_close_v2(s.db);
     s.db = nullptr;
     s.classesKey = 0;
+    s.forked = false;
 }
 
 // Opens path as the registry; SQLite code on failure.
@@ -370,7 +374,7 @@ LSTATUS MapSqlite(int code) {
     }
 }
 
-Frame::Frame() {
+Frame::Frame() : started_(Now()) {
     std::call_once(g_forkHandlers, [] { pthread_atfork(PrepareFork, ParentAfterFork, ChildAfterFork); });
     GetState().mutex.lock();
 }
@@ -381,6 +385,7 @@ Frame::~Frame() {
 
 LSTATUS Frame::Open() {
     State &s = GetState();
+    if (s.forked) CloseDatabase(s);
     if (s.db) return ERROR_SUCCESS;
     std::string path;
     try {
@@ -408,11 +413,13 @@ LSTATUS Frame::Resolve(HKEY handle, HandleInfo *info) {
 }
 
 void Frame::Begin(Mode mode) {
-    Exec(GetState().db, mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN");
+    Query begin(mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN");
+    begin.Run();
 }
 
 void Frame::Commit() {
-    Exec(GetState().db, "COMMIT");
+    Query commit("COMMIT");
+    commit.Run();
 }
 
 void Frame::Rollback() {
@@ -447,7 +454,8 @@ LSTATUS Frame::Publish(NewHandle *created) {
 }
 
 bool Frame::Backoff(int attempt) {
-    if (attempt >= 200) return false;
+    // Each attempt has already waited the busy timeout where SQLite could.
+    if (Now() - started_ > 30 * 10000000LL) return false;
     struct timespec pause = {0, 1000000L * (1 + attempt % 10)};
     nanosleep(&pause, nullptr);
     return true;

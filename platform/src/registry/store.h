@@ -131,8 +131,11 @@ public:
     void Reserve(NewHandle *created);
     void Unreserve();
     LSTATUS Publish(NewHandle *created);
-    // Waits a little before another attempt; false when attempts are used up.
+    // Waits a little before another attempt; false after half a minute.
     bool Backoff(int attempt);
+
+private:
+    int64_t started_;
 };
 
 LSTATUS MapSqlite(int code);

@@ -88,6 +88,26 @@ TEST_F(Processes, WritesPersistAcrossProcesses) {
     EXPECT_FALSE(CheckItem("Child", 3));
 }
 
+TEST_F(Processes, ForkedChildrenOpenTheirOwnConnection) {
+    Key k;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Fork", k.put()));
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(k.get(), "parent", 1));
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The inherited handle stays usable; the child writes while the parent does.
+        bool ok = DwordOf(k.get(), "parent") < 50;
+        for (DWORD i = 0; ok && i < 50; ++i) ok = SetDword(k.get(), "child", i) == ERROR_SUCCESS;
+        _exit(ok ? 0 : 1);
+    }
+    int failures = 0;
+    for (DWORD i = 0; i < 50; ++i) failures += SetDword(k.get(), "parent", i) != ERROR_SUCCESS;
+    EXPECT_EQ(0, Wait(pid));
+    EXPECT_EQ(0, failures);
+    EXPECT_EQ(49u, DwordOf(k.get(), "child"));
+    EXPECT_EQ(49u, DwordOf(k.get(), "parent"));
+}
+
 TEST_F(Processes, ConcurrentWritersLoseNothing) {
     const unsigned count = 150;
     pid_t a = Spawn({"write", "A", std::to_string(count)});
@@ -122,7 +142,13 @@ TEST_F(Processes, WritersKilledMidRegistrationLeaveWholeCalls) {
         std::string prefix = "K" + std::to_string(round);
         pid_t pid = Spawn({"loop", prefix});
         ASSERT_GT(pid, 0);
-        struct timespec pause = {0, static_cast<long>(20 + random() % 60) * 1000000L};
+        // Once the writer is under way, let it run a little and kill it.
+        std::string started = "Software\\Probe\\" + prefix;
+        for (int wait = 0; wait < 2000 && !KeyExists(HKEY_CURRENT_USER, started.c_str()); ++wait) {
+            struct timespec poll = {0, 5000000L};
+            nanosleep(&poll, nullptr);
+        }
+        struct timespec pause = {0, static_cast<long>(random() % 40) * 1000000L};
         nanosleep(&pause, nullptr);
         kill(pid, SIGKILL);
         EXPECT_EQ(128 + SIGKILL, Wait(pid)) << "the writer stopped by itself";
