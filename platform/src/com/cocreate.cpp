@@ -116,6 +116,23 @@ private:
     CreateFunction m_create;
 };
 
+// A class object reference, released when the owner goes.
+class FactoryReference {
+public:
+    FactoryReference() = default;
+    ~FactoryReference() {
+        if (m_factory)
+            m_factory->Release();
+    }
+    FactoryReference(const FactoryReference&) = delete;
+    FactoryReference& operator=(const FactoryReference&) = delete;
+    void** Receive() noexcept { return reinterpret_cast<void**>(&m_factory); }
+    IClassFactory* operator->() const noexcept { return m_factory; }
+
+private:
+    IClassFactory* m_factory = nullptr;
+};
+
 }  // namespace
 
 namespace comhost::com {
@@ -156,13 +173,11 @@ WINOLEAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsCont
         return hr;
     if (hr == S_OK)
         return create(pUnkOuter, riid, ppv);  // the class decides about aggregation
-    IClassFactory* factory = nullptr;
-    hr = comhost::com::RegisteredClassObject(rclsid, kIID_IClassFactoryLocal, reinterpret_cast<void**>(&factory));
+    FactoryReference factory;
+    hr = comhost::com::RegisteredClassObject(rclsid, kIID_IClassFactoryLocal, factory.Receive());
     if (FAILED(hr))
         return hr;
-    hr = factory->CreateInstance(pUnkOuter, riid, ppv);
-    factory->Release();
-    return hr;
+    return factory->CreateInstance(pUnkOuter, riid, ppv);
 }
 
 WINOLEAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid, LPVOID* ppv) {

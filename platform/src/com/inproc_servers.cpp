@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -105,6 +106,38 @@ DWORD ResolveServer(const std::u16string &value, char *out) {
     return ERROR_SUCCESS;
 }
 
+// A table entry being made: its memory goes back to the heap unless it is
+// put into the table.
+struct LibraryMemoryDeleter {
+    void operator()(Library *lib) const { HeapFree(GetProcessHeap(), 0, lib); }
+};
+using LibraryMemory = std::unique_ptr<Library, LibraryMemoryDeleter>;
+
+// A loaded library, freed unless it is put into the table.
+class LoadedModule {
+public:
+    explicit LoadedModule(HMODULE module) : module_(module) {}
+    ~LoadedModule() {
+        if (module_) FreeLibrary(module_);
+    }
+    LoadedModule(const LoadedModule &) = delete;
+    LoadedModule &operator=(const LoadedModule &) = delete;
+    HMODULE get() const { return module_; }
+    HMODULE release() {
+        HMODULE module = module_;
+        module_ = nullptr;
+        return module;
+    }
+
+private:
+    HMODULE module_;
+};
+
+template <typename Fn>
+Fn Export(HMODULE module, const char *name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
 // The table entry of a library, loading it when it is not loaded yet.
 // Called with the lock held.
 HRESULT LibraryFor(const std::u16string &value, Library **result) {
@@ -117,27 +150,21 @@ HRESULT LibraryFor(const std::u16string &value, Library **result) {
             return S_OK;
         }
     }
-    auto *lib = static_cast<Library *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Library)));
+    LibraryMemory lib(static_cast<Library *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Library))));
     if (!lib) return E_OUTOFMEMORY;
-    lib->module = modules::LoadCodeFromHostPath(path);
-    if (!lib->module) {
+    LoadedModule module(modules::LoadCodeFromHostPath(path));
+    if (!module.get()) {
         const DWORD loadError = GetLastError();
-        HeapFree(GetProcessHeap(), 0, lib);
         return HRESULT_FROM_WIN32(loadError ? loadError : ERROR_MOD_NOT_FOUND);
     }
-    lib->getClassObject = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(lib->module, "DllGetClassObject")));
-    if (!lib->getClassObject) {
-        FreeLibrary(lib->module);
-        HeapFree(GetProcessHeap(), 0, lib);
-        return CO_E_ERRORINDLL;
-    }
-    lib->canUnloadNow = reinterpret_cast<CanUnloadNowFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(lib->module, "DllCanUnloadNow")));
+    lib->getClassObject = Export<GetClassObjectFn>(module.get(), "DllGetClassObject");
+    if (!lib->getClassObject) return CO_E_ERRORINDLL;
+    lib->canUnloadNow = Export<CanUnloadNowFn>(module.get(), "DllCanUnloadNow");
     std::memcpy(lib->path, path, sizeof(path));
+    lib->module = module.release();
     lib->next = g_libraries;
-    g_libraries = lib;
-    *result = lib;
+    g_libraries = lib.get();
+    *result = lib.release();
     return S_OK;
 }
 

@@ -5,8 +5,11 @@
 #include "com_support.h"
 #include "test_server.h"
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
+#include <thread>
+#include <vector>
 
 using com_test::ClassesKeyExists;
 using com_test::LoadedByTheDynamicLoader;
@@ -305,6 +308,30 @@ TEST_F(InprocServers, ErrorsAsWindowsGivesThem) {
                                reinterpret_cast<void **>(&recordset)),
               S_OK);
     recordset->Release();
+}
+
+TEST_F(InprocServers, CreatingWhileOtherThreadsFreeUnusedLibraries) {
+    RegisterServerAs(TEST_SERVER_PATH);
+    std::atomic<bool> stop{false};
+    std::atomic<int> failures{0};
+    std::thread freer([&] {
+        while (!stop) CoFreeUnusedLibraries();
+    });
+    std::vector<std::thread> creators;
+    for (int t = 0; t < 3; ++t) {
+        creators.emplace_back([&] {
+            for (int i = 0; i < 200; ++i) {
+                LONG value = 0;
+                if (CreateTestObject(&value) != S_OK || value != 42) ++failures;
+            }
+        });
+    }
+    for (std::thread &t : creators) t.join();
+    stop = true;
+    freer.join();
+    EXPECT_EQ(failures, 0);
+    CoFreeUnusedLibraries();
+    EXPECT_FALSE(LoadedByTheDynamicLoader(TEST_SERVER_PATH));
 }
 
 TEST_F(InprocServers, OutOfMemoryWhileLoading) {
