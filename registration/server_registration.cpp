@@ -84,7 +84,7 @@ HRESULT UpdateClassCategories(REFCLSID clsid, const CategoryEntry* categories, B
 
     CComPtr<ICatRegister> manager;
     if (FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ICatRegister, reinterpret_cast<void**>(&manager))) ||
+                                IID_ICatRegister, reinterpret_cast<void**>(manager.ReleaseAndGetAddressOf()))) ||
         !manager)
         return S_OK;   // without the manager the categories are skipped
 
@@ -167,12 +167,12 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE hInstTypeLib, ITypeLib** ppTypeLib, BSTR
 HRESULT RegisterModuleTypeLibrary(HINSTANCE hInstTypeLib) noexcept {
     CComPtr<ITypeLib> typeLib;
     CComBSTR path;
-    HRESULT hr = LoadModuleTypeLibrary(hInstTypeLib, &typeLib, &path);
+    HRESULT hr = LoadModuleTypeLibrary(hInstTypeLib, typeLib.ReleaseAndGetAddressOf(), path.ReleaseAndGetAddressOf());
     if (FAILED(hr))
         return hr;
 
     CComBSTR helpFile;
-    hr = typeLib->GetDocumentation(-1, nullptr, nullptr, nullptr, &helpFile);
+    hr = typeLib->GetDocumentation(-1, nullptr, nullptr, nullptr, helpFile.ReleaseAndGetAddressOf());
     if (FAILED(hr))
         return RegisterTypeLib(typeLib.Get(), path.Get(), nullptr);
 
@@ -196,7 +196,7 @@ HRESULT RegisterModuleTypeLibrary(HINSTANCE hInstTypeLib) noexcept {
 HRESULT UnregisterModuleTypeLibrary(HINSTANCE hInstTypeLib) noexcept {
     CComPtr<ITypeLib> typeLib;
     CComBSTR path;
-    HRESULT hr = LoadModuleTypeLibrary(hInstTypeLib, &typeLib, &path);
+    HRESULT hr = LoadModuleTypeLibrary(hInstTypeLib, typeLib.ReleaseAndGetAddressOf(), path.ReleaseAndGetAddressOf());
     if (FAILED(hr))
         return hr;
     TLIBATTR* attributes = nullptr;
