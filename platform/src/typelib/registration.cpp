@@ -94,17 +94,24 @@ bool HasSubkeys(HKEY key) {
     return RegEnumKeyExW(key, 0, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
+// A failed registry read: a missing key means "not registered".
+HRESULT LookupFailure(LSTATUS s) {
+    if (s == ERROR_OUTOFMEMORY || s == ERROR_NOT_ENOUGH_MEMORY) return E_OUTOFMEMORY;
+    if (s == ERROR_FILE_NOT_FOUND || s == ERROR_KEY_DELETED) return TYPE_E_LIBNOTREGISTERED;
+    return TYPE_E_REGISTRYACCESS;
+}
+
 // Reads the default value of key\subkey as a BSTR.
 HRESULT ReadDefault(HKEY key, const WCHAR *subkey, BSTR *out) {
     WCHAR buffer[1024];
     DWORD bytes = sizeof buffer;
     DWORD type = 0;
     KeyOwner k;
-    if (RegOpenKeyExW(key, subkey, 0, KEY_READ, k.receive()) != ERROR_SUCCESS) return TYPE_E_LIBNOTREGISTERED;
-    if (RegQueryValueExW(k.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE *>(buffer), &bytes) !=
-            ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return TYPE_E_LIBNOTREGISTERED;
+    LSTATUS s = RegOpenKeyExW(key, subkey, 0, KEY_READ, k.receive());
+    if (s != ERROR_SUCCESS) return LookupFailure(s);
+    s = RegQueryValueExW(k.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE *>(buffer), &bytes);
+    if (s != ERROR_SUCCESS) return LookupFailure(s);
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return TYPE_E_LIBNOTREGISTERED;
     std::size_t chars = bytes / sizeof(WCHAR);
     while (chars > 0 && buffer[chars - 1] == 0) --chars;
     *out = SysAllocStringLen(buffer, static_cast<UINT>(chars));
@@ -112,13 +119,16 @@ HRESULT ReadDefault(HKEY key, const WCHAR *subkey, BSTR *out) {
 }
 
 // The highest minor version of `major` not below `minor` under the
-// library's key; false when there is none.
-bool FindVersion(HKEY libKey, WORD major, WORD minor, WORD *found) {
+// library's key: S_OK, TYPE_E_LIBNOTREGISTERED when there is none.
+HRESULT FindVersion(HKEY libKey, WORD major, WORD minor, WORD *found) {
     bool any = false;
     for (DWORD i = 0;; ++i) {
         WCHAR name[64];
         DWORD n = 64;
-        if (RegEnumKeyExW(libKey, i, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        const LSTATUS s = RegEnumKeyExW(libKey, i, name, &n, nullptr, nullptr, nullptr, nullptr);
+        if (s == ERROR_NO_MORE_ITEMS) break;
+        if (s == ERROR_MORE_DATA) continue;   // a name too long to be a version
+        if (s != ERROR_SUCCESS) return LookupFailure(s);
         char narrow[64];
         for (DWORD k = 0; k <= n; ++k) narrow[k] = static_cast<char>(name[k] < 0x80 ? name[k] : '?');
         unsigned maj = 0, min = 0;
@@ -128,17 +138,18 @@ bool FindVersion(HKEY libKey, WORD major, WORD minor, WORD *found) {
         if (!any || min > *found) *found = static_cast<WORD>(min);
         any = true;
     }
-    return any;
+    return any ? S_OK : TYPE_E_LIBNOTREGISTERED;
 }
 
 HRESULT QueryPath(REFGUID guid, WORD major, WORD minor, LCID lcid, BSTR *out) {
     WCHAR keyName[128];
     LibraryKeyName(guid, keyName, 128, nullptr, nullptr);
     KeyOwner libKey;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyName, 0, KEY_READ, libKey.receive()) != ERROR_SUCCESS)
-        return TYPE_E_LIBNOTREGISTERED;
+    const LSTATUS s = RegOpenKeyExW(HKEY_CLASSES_ROOT, keyName, 0, KEY_READ, libKey.receive());
+    if (s != ERROR_SUCCESS) return LookupFailure(s);
     WORD best = 0;
-    if (!FindVersion(libKey.get(), major, minor, &best)) return TYPE_E_LIBNOTREGISTERED;
+    const HRESULT found = FindVersion(libKey.get(), major, minor, &best);
+    if (FAILED(found)) return found;
     char version[24];
     std::snprintf(version, sizeof version, "%x.%x", major, best);
     const LCID candidates[] = {lcid, static_cast<LCID>(lcid & 0x3FF), 0};
