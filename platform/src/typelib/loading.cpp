@@ -42,19 +42,27 @@ HRESULT FromBytes(const BYTE *data, std::size_t size, ITypeLib **out) {
     return S_OK;
 }
 
-// Reads a whole host file; false when it cannot be opened.
+// Reads a host file: the whole of it when it starts with the MSFT
+// signature, else only the signature (a module is read through the
+// resource functions).  False when it cannot be opened.
 bool ReadHostFile(const char *hostPath, std::vector<BYTE> *bytes, HRESULT *hr) {
     std::FILE *f = std::fopen(hostPath, "rb");
     if (!f) return false;
     *hr = S_OK;
+    BYTE magic[4] = {};
+    const std::size_t got = std::fread(magic, 1, sizeof magic, f);
+    long size = -1;
+    if (got == sizeof magic && std::memcmp(magic, "MSFT", 4) == 0 && std::fseek(f, 0, SEEK_END) == 0)
+        size = std::ftell(f);
     try {
-        BYTE chunk[16384];
-        for (;;) {
-            const std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
-            bytes->insert(bytes->end(), chunk, chunk + n);
-            if (n < sizeof chunk) break;
+        if (size < 0) {
+            bytes->assign(magic, magic + got);
+        } else {
+            bytes->resize(static_cast<std::size_t>(size));
+            if (std::fseek(f, 0, SEEK_SET) != 0 ||
+                std::fread(bytes->data(), 1, bytes->size(), f) != bytes->size())
+                *hr = TYPE_E_IOERROR;
         }
-        if (std::ferror(f)) *hr = TYPE_E_IOERROR;
     } catch (const std::bad_alloc &) {
         *hr = E_OUTOFMEMORY;
     }

@@ -150,17 +150,33 @@ HRESULT QueryPath(REFGUID guid, WORD major, WORD minor, LCID lcid, BSTR *out) {
     WORD best = 0;
     const HRESULT found = FindVersion(libKey.get(), major, minor, &best);
     if (FAILED(found)) return found;
-    char version[24];
-    std::snprintf(version, sizeof version, "%x.%x", major, best);
+    WCHAR version[24] = {};
+    char text[48];
+    std::snprintf(text, sizeof text, "%x.%x", major, best);
+    Append(version, 24, text);
+    KeyOwner versionKey;
+    LSTATUS s2 = RegOpenKeyExW(libKey.get(), version, 0, KEY_READ, versionKey.receive());
+    if (s2 != ERROR_SUCCESS) return LookupFailure(s2);
+    // The exact locale, its primary language, then the neutral locale; in
+    // each, the host's own system kind first.
     const LCID candidates[] = {lcid, static_cast<LCID>(lcid & 0x3FF), 0};
-    const char *kinds[] = {sizeof(void *) == 8 ? "win64" : "win32", "win32"};
-    for (LCID l : candidates) {
-        for (const char *kind : kinds) {
-            WCHAR sub[64] = {};
-            char text[48];
-            std::snprintf(text, sizeof text, "%s\\%lx\\%s", version, static_cast<unsigned long>(l), kind);
-            Append(sub, 64, text);
-            const HRESULT hr = ReadDefault(libKey.get(), sub, out);
+    const WCHAR *kinds[] = {u"win64", u"win32"};
+    const std::size_t firstKind = sizeof(void *) == 8 ? 0 : 1;
+    for (std::size_t c = 0; c < 3; ++c) {
+        const LCID l = candidates[c];
+        if ((c == 1 && l == lcid) || (c == 2 && (l == lcid || l == (lcid & 0x3FF)))) continue;
+        std::snprintf(text, sizeof text, "%lx", static_cast<unsigned long>(l));
+        WCHAR lcidName[16] = {};
+        Append(lcidName, 16, text);
+        KeyOwner lcidKey;
+        s2 = RegOpenKeyExW(versionKey.get(), lcidName, 0, KEY_READ, lcidKey.receive());
+        if (s2 != ERROR_SUCCESS) {
+            const HRESULT hr = LookupFailure(s2);
+            if (hr != TYPE_E_LIBNOTREGISTERED) return hr;
+            continue;
+        }
+        for (std::size_t k = firstKind; k < 2; ++k) {
+            const HRESULT hr = ReadDefault(lcidKey.get(), kinds[k], out);
             if (hr != TYPE_E_LIBNOTREGISTERED) return hr;
         }
     }
