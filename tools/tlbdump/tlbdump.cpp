@@ -68,6 +68,16 @@ std::string Quoted(const std::string &s) {
     return out + "\"";
 }
 
+// [id(...)]: negative ids (DISPID_NEWENUM and the like) in decimal.
+std::string IdText(MEMBERID memid) {
+    char text[32];
+    if (memid < 0)
+        std::snprintf(text, sizeof text, "id(%ld)", static_cast<long>(memid));
+    else
+        std::snprintf(text, sizeof text, "id(0x%08lX)", static_cast<unsigned long>(memid));
+    return text;
+}
+
 struct Documentation {
     std::string name, doc;
     DWORD context = 0;
@@ -264,9 +274,7 @@ void Dumper::Function(ITypeInfo *info, UINT index, bool dispatch) {
                       static_cast<long>(f->memid), static_cast<unsigned long>(f->memid), f->oVft);
     body_ += comment;
     std::vector<std::string> attrs;
-    char id[32];
-    std::snprintf(id, sizeof id, "id(0x%08lX)", static_cast<unsigned long>(f->memid));
-    attrs.push_back(id);
+    attrs.push_back(IdText(f->memid));
     if (f->invkind == INVOKE_PROPERTYGET) attrs.push_back("propget");
     if (f->invkind == INVOKE_PROPERTYPUT) attrs.push_back("propput");
     if (f->invkind == INVOKE_PROPERTYPUTREF) attrs.push_back("propputref");
@@ -351,9 +359,7 @@ void Dumper::Dispinterface(ITypeInfo *info, const TYPEATTR &a, const Documentati
     for (UINT i = 0; i < a.cVars; ++i) {
         VARDESC *v = nullptr;
         if (FAILED(info->GetVarDesc(i, &v))) continue;
-        char id[32];
-        std::snprintf(id, sizeof id, "id(0x%08lX)", static_cast<unsigned long>(v->memid));
-        body_ += "        [" + std::string(id) + (v->wVarFlags & VARFLAG_FREADONLY ? ", readonly" : "") + "] " +
+        body_ += "        [" + IdText(v->memid) + (v->wVarFlags & VARFLAG_FREADONLY ? ", readonly" : "") + "] " +
                  TypeText(info, v->elemdescVar.tdesc) + " " + DocOf(info, v->memid).name + ";\n";
         info->ReleaseVarDesc(v);
     }
@@ -472,7 +478,18 @@ std::string Dumper::Run() {
             }
         }
     }
-    for (UINT i = 0; i < count; ++i) {
+    // Enumerations, records and aliases cannot be declared ahead: they come
+    // first, then the interfaces and classes, each group in library order.
+    std::vector<UINT> order;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (UINT i = 0; i < count; ++i) {
+            TYPEKIND kind = TKIND_MAX;
+            lib_->GetTypeInfoType(i, &kind);
+            const bool plain = kind == TKIND_ENUM || kind == TKIND_RECORD || kind == TKIND_UNION || kind == TKIND_ALIAS;
+            if (plain == (pass == 0)) order.push_back(i);
+        }
+    }
+    for (UINT i : order) {
         Ptr<ITypeInfo> info;
         if (FAILED(lib_->GetTypeInfo(i, info.out()))) continue;
         TYPEATTR *pa = nullptr;
@@ -577,7 +594,7 @@ int main(int argc, char **argv) {
     ITypeLib *lib = nullptr;
     const HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib);
     if (FAILED(hr)) {
-        std::fprintf(stderr, "tlbdump: cannot load %s: 0x%08lX\n", argv[1], static_cast<unsigned long>(hr));
+        std::fprintf(stderr, "tlbdump: cannot load %s: 0x%08X\n", argv[1], static_cast<unsigned>(hr));
         return 1;
     }
     std::string text;
