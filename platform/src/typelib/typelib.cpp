@@ -110,8 +110,6 @@ HRESULT AllCustom(const std::vector<CustomItem> &items, CUSTDATA *out) {
     return S_OK;
 }
 
-WCHAR Fold(WCHAR c) { return (c >= u'a' && c <= u'z') ? static_cast<WCHAR>(c - 0x20) : c; }
-
 const std::vector<CustomItem> kNoCustom;
 
 }  // namespace
@@ -121,17 +119,17 @@ bool ParamVisible(const Param &p, bool dispatchView) {
 }
 
 bool NameEquals(const std::string &name, LPCOLESTR wide) {
-    std::size_t i = 0;
-    for (; i < name.size(); ++i) {
-        const unsigned char b = static_cast<unsigned char>(name[i]);
-        WCHAR c = b;
-        if (b >= 0x80) {
-            char narrow = static_cast<char>(b);
-            if (MultiByteToWideChar(CP_ACP, 0, &narrow, 1, &c, 1) != 1) return false;
-        }
-        if (wide[i] == 0 || Fold(wide[i]) != Fold(c)) return false;
-    }
-    return wide[i] == 0;
+    // Names compare as the platform compares them: without regard to case,
+    // by the locale's rules (CompareString, NORM_IGNORECASE), after the
+    // library's 8-bit name is widened.
+    WCHAR widened[256];
+    const int n = name.empty() ? 0
+                               : MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()),
+                                                     widened, 256);
+    if (n == 0 && !name.empty()) return false;
+    const int length = lstrlenW(wide);
+    if (length != n) return false;
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, widened, n, wide, length) == CSTR_EQUAL;
 }
 
 // ------------------------------------------------------------------ TypeLib
