@@ -64,6 +64,9 @@ HRESULT CComTypeInfoHolder::Invoke(IDispatch* p, DISPID dispidMember, LCID lcid,
 HRESULT CComTypeInfoHolder::LoadTypeInfo(LCID lcid) noexcept {
     if (m_pInfo.load(std::memory_order_acquire) && m_pMap.load(std::memory_order_acquire))
         return S_OK;
+    // A module whose lock could not be set up at attach has no lock to enter.
+    if (g_pModule->m_nInitialized == 0)
+        return E_UNEXPECTED;
     CComCritSecLock lock(g_pModule->ModuleLock());
     HRESULT hr = E_FAIL;
     if (m_pInfo.load(std::memory_order_acquire)) {

@@ -165,6 +165,18 @@ TEST_F(DispatchTest, OutOfMemoryWhileBuildingTheNameCache) {
     EXPECT_TRUE(cacheFailureSeen);
 }
 
+TEST_F(DispatchTest, NoLoadWithoutAModuleLock) {
+    ASSERT_EQ(S_OK, RegisterLibrary());
+    ForgetTypeInfo();
+    // As after a failed attach, or after detach: the lock is not there.
+    const UINT saved = g_pModule->m_nInitialized;
+    g_pModule->m_nInitialized = 0;
+    CComPtr<ITypeInfo> info;
+    EXPECT_EQ(E_UNEXPECTED, dispatch->GetTypeInfo(0, 0, &info));
+    g_pModule->m_nInitialized = saved;
+    EXPECT_EQ(S_OK, dispatch->GetTypeInfo(0, 0, &info));
+}
+
 class ScriptCallTest : public DispatchTest {
 protected:
     void SetUp() override {
