@@ -72,24 +72,32 @@ HRESULT CComTypeInfoHolder::LoadTypeInfo(LCID lcid) noexcept {
     if (m_pInfo.load(std::memory_order_acquire)) {
         hr = S_OK;
     } else {
-        CComPtr<ITypeLib> lib;
-        hr = LoadRegTypeLib(*m_plibid, m_wMajor, m_wMinor, lcid, &lib);
+        // Out parameters land in raw pointers that owners take over at once.
+        ITypeLib* rawLib = nullptr;
+        hr = LoadRegTypeLib(*m_plibid, m_wMajor, m_wMinor, lcid, &rawLib);
+        CComPtr<ITypeLib> lib = CComPtr<ITypeLib>::Attach(rawLib);
         if (SUCCEEDED(hr)) {
-            CComPtr<ITypeInfo> info;
-            hr = lib->GetTypeInfoOfGuid(*m_pguid, &info);
+            ITypeInfo* rawInfo = nullptr;
+            hr = lib->GetTypeInfoOfGuid(*m_pguid, &rawInfo);
+            CComPtr<ITypeInfo> info = CComPtr<ITypeInfo>::Attach(rawInfo);
             if (SUCCEEDED(hr)) {
                 // Where the ITypeInfo2 of the information is another object,
                 // that object's ITypeInfo is the one kept.
                 CComPtr<ITypeInfo> candidate = info;
-                CComPtr<ITypeInfo2> info2;
-                if (SUCCEEDED(info->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&info2)))) {
-                    CComPtr<IUnknown> unk1, unk2;
-                    info->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk1));
-                    info2->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk2));
+                void* raw2 = nullptr;
+                const HRESULT has2 = info->QueryInterface(IID_ITypeInfo2, &raw2);
+                CComPtr<ITypeInfo2> info2 = CComPtr<ITypeInfo2>::Attach(static_cast<ITypeInfo2*>(raw2));
+                if (SUCCEEDED(has2) && info2) {
+                    void* rawUnk1 = nullptr;
+                    void* rawUnk2 = nullptr;
+                    info->QueryInterface(IID_IUnknown, &rawUnk1);
+                    info2->QueryInterface(IID_IUnknown, &rawUnk2);
+                    CComPtr<IUnknown> unk1 = CComPtr<IUnknown>::Attach(static_cast<IUnknown*>(rawUnk1));
+                    CComPtr<IUnknown> unk2 = CComPtr<IUnknown>::Attach(static_cast<IUnknown*>(rawUnk2));
                     if (unk1.Get() != unk2.Get()) {
-                        CComPtr<ITypeInfo> other;
-                        if (SUCCEEDED(info2->QueryInterface(IID_ITypeInfo, reinterpret_cast<void**>(&other))))
-                            candidate = other;
+                        void* rawOther = nullptr;
+                        if (SUCCEEDED(info2->QueryInterface(IID_ITypeInfo, &rawOther)) && rawOther)
+                            candidate = CComPtr<ITypeInfo>::Attach(static_cast<ITypeInfo*>(rawOther));
                     }
                 }
                 m_pInfo.store(candidate.Detach(), std::memory_order_release);
@@ -122,8 +130,10 @@ HRESULT CComTypeInfoHolder::BuildNameCache(ITypeInfo* pInfo) noexcept {
             FUNCDESC* fd = nullptr;
             if (FAILED(pInfo->GetFuncDesc(static_cast<UINT>(i), &fd)))
                 continue;
-            CComBSTR name;
-            if (SUCCEEDED(pInfo->GetDocumentation(fd->memid, &name, nullptr, nullptr, nullptr)) && name.Get()) {
+            BSTR rawName = nullptr;
+            const HRESULT named = pInfo->GetDocumentation(fd->memid, &rawName, nullptr, nullptr, nullptr);
+            CComBSTR name(rawName);
+            if (SUCCEEDED(named) && name.Get()) {
                 map[i].nLen = static_cast<int>(SysStringLen(name.Get()));
                 map[i].id = fd->memid;
                 map[i].bstr = name.Detach();
