@@ -96,6 +96,18 @@ HRESULT FromModule(LPCWSTR path, WORD resource, ITypeLib **out) {
     return FromBytes(static_cast<const BYTE *>(data), size, out);
 }
 
+bool IsModuleName(const char *hostPath) {
+    const char *dot = std::strrchr(hostPath, '.');
+    if (!dot || std::strchr(dot, '/')) return false;
+    char ext[8] = {};
+    for (std::size_t i = 0; i < sizeof ext - 1 && dot[i + 1]; ++i) {
+        const char c = dot[i + 1];
+        ext[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c;
+    }
+    return std::strcmp(ext, "so") == 0 || std::strcmp(ext, "dll") == 0 || std::strcmp(ext, "ocx") == 0 ||
+           std::strcmp(ext, "exe") == 0;
+}
+
 HRESULT FromPath(LPCWSTR path, WORD resource, ITypeLib **out) {
     const DWORD need = ComHostPathToHostW(path, nullptr, 0);
     if (need == 0) return TYPE_E_CANTLOADLIBRARY;
@@ -106,6 +118,12 @@ HRESULT FromPath(LPCWSTR path, WORD resource, ITypeLib **out) {
         return E_OUTOFMEMORY;
     }
     if (ComHostPathToHostW(path, host.data(), need) == 0) return TYPE_E_CANTLOADLIBRARY;
+    // A module named as one is read through its resources at once; only
+    // other files are looked at for the MSFT signature first.
+    if (resource == 0 && IsModuleName(host.data())) {
+        const HRESULT hr = FromModule(path, 1, out);
+        if (hr != TYPE_E_CANTLOADLIBRARY) return hr;
+    }
     std::vector<BYTE> bytes;
     HRESULT hr = S_OK;
     if (!ReadHostFile(host.data(), &bytes, &hr)) return TYPE_E_CANTLOADLIBRARY;
