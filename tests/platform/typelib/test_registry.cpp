@@ -48,7 +48,7 @@ protected:
         ASSERT_TRUE(ComHostRegistryUseFile((dir_ + "/registry.db").c_str()));
     }
     void TearDown() override {
-        ComHostRegistryUseFile(nullptr);
+        ComHostRegistryUseFile(getenv("COMHOST_REGISTRY"));   // back to the program's scratch file
         const std::string cmd = "rm -rf '" + dir_ + "'";
         if (system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
     }
