@@ -13,7 +13,16 @@
 #include <string_view>
 #include <utility>
 
+namespace comhost::typelib {
+// The type information of iid in library libid, looked up once per process
+// (../typelib/cached_typeinfo.cpp).
+HRESULT CachedTypeInfo(REFGUID libid, WORD major, WORD minor, REFIID iid, ITypeInfo** out) noexcept;
+}  // namespace comhost::typelib
+
 namespace comhost::ado {
+
+// ADO 2.7's type library (the "msado27.tlb" the host layer carries).
+inline constexpr GUID kLIBID_ADODB = {0xEF53050B, 0x882E, 0x4776, {0xB6, 0x43, 0xED, 0xA4, 0x72, 0xE8, 0xE3, 0xF2}};
 
 // ------------------------------------------------------------------ GUIDs
 // The host layer keeps its own copies of ADO's identifiers so that it never
@@ -275,21 +284,45 @@ public:
         return S_OK;
     }
 
+    // Late-bound calls are answered from the ADO library's description of
+    // the object's primary interface (default members and _NewEnum included).
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
         if (!pctinfo)
             return E_POINTER;
-        *pctinfo = 0;
+        *pctinfo = 1;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) override {
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** ppTInfo) override {
         if (!ppTInfo)
             return E_POINTER;
         *ppTInfo = nullptr;
-        return DISP_E_BADINDEX;
+        if (index != 0)
+            return DISP_E_BADINDEX;
+        return PrimaryTypeInfo(ppTInfo);
     }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override {
+        if (!SameGuid(riid, GUID_NULL))
+            return DISP_E_UNKNOWNINTERFACE;
+        ITypeInfo* info = nullptr;
+        HRESULT hr = PrimaryTypeInfo(&info);
+        if (FAILED(hr))
+            return hr;
+        hr = info->GetIDsOfNames(names, count, ids);
+        info->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* excep, UINT* argErr) override {
+        if (!SameGuid(riid, GUID_NULL))
+            return DISP_E_UNKNOWNINTERFACE;
+        ITypeInfo* info = nullptr;
+        HRESULT hr = PrimaryTypeInfo(&info);
+        if (FAILED(hr))
+            return hr;
+        hr = info->Invoke(static_cast<Primary*>(this), id, flags, params, result, excep, argErr);
+        info->Release();
+        return hr;
     }
 
     // Every interface of the object reports its failures through error info.
@@ -299,6 +332,10 @@ public:
 
 protected:
     DispatchObject() = default;
+
+    HRESULT PrimaryTypeInfo(ITypeInfo** out) noexcept {
+        return ::comhost::typelib::CachedTypeInfo(kLIBID_ADODB, 2, 7, __uuidof(Primary), out);
+    }
     virtual ~DispatchObject() = default;
 
 private:
