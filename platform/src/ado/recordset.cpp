@@ -112,6 +112,20 @@ HRESULT RecordsetObject::Create(IUnknown* outer, REFIID riid, void** ppv) noexce
     return hr;
 }
 
+RecordsetObject::~RecordsetObject() {
+    for (FieldObject* field : m_fieldObjects)
+        FieldObject::Destroy(field);
+}
+
+bool RecordsetObject::KeepField(FieldObject* field) noexcept {
+    try {
+        m_fieldObjects.push_back(field);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 bool RecordsetObject::AnswersInterface(REFIID riid) const noexcept {
     return SameGuid(riid, kIID_Recordset15) || SameGuid(riid, kIID_Recordset20) ||
            SameGuid(riid, kIID_Recordset21) || SameGuid(riid, kIID_Recordset) || SameGuid(riid, kIID_ADO);
@@ -120,23 +134,42 @@ bool RecordsetObject::AnswersInterface(REFIID riid) const noexcept {
 // ------------------------------------------------------------------ columns
 
 HRESULT RecordsetObject::FindColumn(const VARIANT& index, ColumnRef& column) const {
-    ItemIndex item;
-    const HRESULT hr = ReadItemIndex(index, item);
-    if (FAILED(hr))
-        return hr;
-    if (item.byName) {
+    const ColumnRef* found = nullptr;
+    const HRESULT hr = FindColumn(index, found);
+    if (SUCCEEDED(hr))
+        column = *found;
+    return hr;
+}
+
+HRESULT RecordsetObject::FindColumn(const VARIANT& index, const ColumnRef*& column) const {
+    auto byName = [&](std::u16string_view name) -> HRESULT {
         for (const ColumnRef& c : m_columns) {
-            if (SameName(c->name, item.name)) {
-                column = c;
+            // The exact spelling is the common case and the quickest test.
+            if (c->name.size() == name.size() && (c->name == name || SameName(c->name, name))) {
+                column = &c;
                 return S_OK;
             }
         }
         return kErrItemNotFound;
+    };
+    auto byOrdinal = [&](LONG ordinal) -> HRESULT {
+        if (ordinal < 0 || static_cast<size_t>(ordinal) >= m_columns.size())
+            return kErrItemNotFound;
+        column = &m_columns[static_cast<size_t>(ordinal)];
+        return S_OK;
+    };
+    // The usual indexes are read in place; the others are converted first.
+    switch (V_VT(&index)) {
+    case VT_I4: return byOrdinal(V_I4(&index));
+    case VT_I2: return byOrdinal(V_I2(&index));
+    case VT_BSTR: return byName(View(V_BSTR(&index)));
+    default: break;
     }
-    if (item.ordinal < 0 || static_cast<size_t>(item.ordinal) >= m_columns.size())
-        return kErrItemNotFound;
-    column = m_columns[static_cast<size_t>(item.ordinal)];
-    return S_OK;
+    ItemIndex item;
+    const HRESULT hr = ReadItemIndex(index, item);
+    if (FAILED(hr))
+        return hr;
+    return item.byName ? byName(item.name) : byOrdinal(item.ordinal);
 }
 
 HRESULT RecordsetObject::AppendColumn(BSTR name, LONG type, LONG definedSize, LONG attributes) {
@@ -179,6 +212,19 @@ HRESULT RecordsetObject::CheckColumnChangeable() const noexcept { return m_open 
 
 namespace {
 
+// Values whose VARIANT owns nothing: a copy of the structure is a copy of
+// the value.
+bool IsPlainScalar(VARTYPE vt) noexcept {
+    switch (vt) {
+    case VT_EMPTY: case VT_NULL: case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_INT:
+    case VT_UI1: case VT_UI2: case VT_UI4: case VT_UI8: case VT_UINT: case VT_R4: case VT_R8:
+    case VT_CY: case VT_DATE: case VT_BOOL: case VT_ERROR: case VT_DECIMAL:
+        return true;
+    default:
+        return false;
+    }
+}
+
 size_t OrdinalOf(const std::vector<ColumnRef>& columns, const Column& column) noexcept {
     for (size_t i = 0; i < columns.size(); ++i) {
         if (columns[i].get() == &column)
@@ -213,6 +259,10 @@ HRESULT RecordsetObject::ReadValue(const Column& column, VARIANT* value) const {
     const VARIANT* stored = CurrentValue(column);
     if (!stored)
         return kErrObjectNotSet;
+    if (IsPlainScalar(V_VT(stored))) {
+        *value = *stored;
+        return S_OK;
+    }
     hr = VariantCopy(value, const_cast<VARIANT*>(stored));
     return hr;
 }

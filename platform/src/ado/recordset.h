@@ -15,6 +15,7 @@ namespace comhost::ado {
 
 struct PersistColumnInfo;   // what the persistence format keeps of a column
 struct PersistTableInfo;    // ... and of the recordset as a whole
+class FieldObject;
 
 struct Column {
     std::u16string name;
@@ -27,6 +28,9 @@ struct Column {
     // Set once the column has left the collection; Field objects still
     // holding it then report that they are no longer valid.
     bool removed = false;
+    // The column's Field object once one has been asked for; the recordset
+    // keeps it (see RecordsetObject::KeepField).
+    FieldObject* field = nullptr;
 };
 using ColumnRef = std::shared_ptr<Column>;
 
@@ -59,6 +63,9 @@ public:
     const ColumnRef& ColumnAt(size_t i) const noexcept { return m_columns[i]; }
     // Finds the column an Item index names (name, ordinal, by reference).
     HRESULT FindColumn(const VARIANT& index, ColumnRef& column) const;
+    // The same, pointing at the collection's own entry (valid until the
+    // columns change).
+    HRESULT FindColumn(const VARIANT& index, const ColumnRef*& column) const;
     HRESULT AppendColumn(BSTR name, LONG type, LONG definedSize, LONG attributes);
     HRESULT DeleteColumn(const VARIANT& index);
     // Changes a property of a column: allowed while the recordset is closed.
@@ -72,6 +79,9 @@ public:
     // Bookmark of the current row, -1 when there is none.
     double CurrentBookmark() const noexcept;
     bool IsOpen() const noexcept { return m_open; }
+    // Takes over a Field object made for one of the columns; it lives until
+    // the recordset goes.  False when memory runs out.
+    bool KeepField(FieldObject* field) noexcept;
 
     // Reports a failure of an operation on this recordset's data, with the
     // extra text the operation left (for the Fields and Field objects too).
@@ -181,7 +191,7 @@ public:
 private:
     friend class DispatchObject<RecordsetObject, _Recordset>;
     RecordsetObject() = default;
-    ~RecordsetObject() override = default;
+    ~RecordsetObject() override;
 
     // Runs a method body and reports its ADO failure for `iid`.
     template <class Body>
@@ -244,6 +254,8 @@ private:
     std::shared_ptr<const PersistTableInfo> m_persistInfo;   // what that file said besides rows
     std::u16string m_savedFile;    // the file of the last Save
     LONG m_openOptions = adCmdUnspecified;
+
+    std::vector<FieldObject*> m_fieldObjects;   // every Field made, owned
 
     std::u16string m_detail;       // extra text for the error being reported
     bool m_replaceDetail = false;  // the text replaces ADO's description
