@@ -1,6 +1,7 @@
 #include "persist_bridge.h"
 
 #include "file_path.h"
+#include "row_store.h"
 #include "persist/persist.h"
 
 #include <cerrno>
@@ -310,6 +311,138 @@ std::u16string SystemError(int error) { return FromUtf8(std::strerror(error)); }
 
 // ------------------------------------------------------------------ loading
 
+namespace {
+
+// Builds the recordset's columns and rows as the reader gives them: plain
+// rows into the column store, rows read whole (pending updates, rows of
+// documents read whole) as VARIANTs.
+class LoadSink final : public persist::RowSink {
+public:
+    RowSet result;
+    HRESULT failure = S_OK;
+
+    void Reset() override {
+        result = RowSet();
+        m_shown.clear();
+        m_store.reset();
+        failure = S_OK;
+    }
+
+    void SetSchema(const persist::Schema& schema) override {
+        auto tableInfo = std::make_shared<PersistTableInfo>();
+        tableInfo->updatable = schema.updatable;
+        tableInfo->properties = schema.properties;
+        result.info = std::move(tableInfo);
+
+        // Hidden columns belong to the provider that made the rows, not to the
+        // recordset's fields; chapter columns carry their rows separately.
+        std::vector<DataTypeEnum> types;
+        m_shown.assign(schema.columns.size(), kHidden);
+        for (size_t i = 0; i < schema.columns.size(); ++i) {
+            const persist::Column& c = schema.columns[i];
+            if (c.hidden)
+                continue;
+            auto column = std::make_shared<Column>();
+            column->name = c.name;
+            ColumnShape& shape = column->shape;
+            shape.type = static_cast<DataTypeEnum>(c.type);
+            shape.definedSize = LoadedDefinedSize(c);
+            shape.attributes = static_cast<LONG>(c.attributes);
+            shape.precision = c.precision ? *c.precision : DefaultPrecision(shape.type);
+            shape.scale = c.scale ? *c.scale : DefaultScale(shape.type);
+            auto persisted = std::make_shared<PersistColumnInfo>();
+            persisted->column = c;
+            persisted->column.chapter.reset();
+            column->persisted = std::move(persisted);
+            m_shown[i] = result.columns.size();
+            types.push_back(shape.type);
+            result.columns.push_back(std::move(column));
+        }
+        m_store = std::make_shared<RowStore>(types);
+        result.store = m_store;
+    }
+
+    void ExpectRows(size_t rows) override {
+        result.rows.reserve(rows);
+        m_store->Reserve(rows);
+    }
+
+    void AddRow(persist::Row&& source) override {
+        if (FAILED(failure))
+            return;
+        Row row;
+        row.values.resize(result.columns.size());
+        for (size_t i = 0; i < m_shown.size(); ++i) {
+            if (m_shown[i] == kHidden)
+                continue;
+            const size_t k = m_shown[i];
+            const HRESULT hr = ToVariant(source.values[i], result.columns[k]->shape.type, row.values[k]);
+            if (FAILED(hr)) {
+                failure = hr;
+                return;
+            }
+        }
+        switch (source.state) {
+        case persist::RowState::Unchanged: row.state = RowState::Unchanged; break;
+        case persist::RowState::Inserted: row.state = RowState::Inserted; break;
+        case persist::RowState::Modified:
+            row.state = RowState::Modified;
+            row.original.resize(result.columns.size());
+            for (size_t i = 0; i < m_shown.size(); ++i) {
+                if (m_shown[i] == kHidden)
+                    continue;
+                const size_t k = m_shown[i];
+                const HRESULT hr = ToVariant(source.original[i], result.columns[k]->shape.type, row.original[k]);
+                if (FAILED(hr)) {
+                    failure = hr;
+                    return;
+                }
+            }
+            break;
+        case persist::RowState::Deleted:
+            result.deleted.push_back(std::move(row));
+            return;
+        }
+        result.rows.push_back(std::move(row));
+    }
+
+    void BeginRow(persist::RowState state) override {
+        m_row = m_store->AddRow();
+        m_state = state;
+    }
+
+    void SetValue(size_t column, const persist::Value& value) override {
+        // Every value the reader gives has a form in the store.
+        if (m_shown[column] != kHidden && !m_store->Set(m_shown[column], value))
+            failure = kErrReadFile;
+    }
+
+    void SetText(size_t column, std::string_view utf8) override {
+        if (m_shown[column] != kHidden)
+            m_store->SetText(m_shown[column], utf8);
+    }
+
+    void EndRow() override {
+        Row row;
+        row.stored = static_cast<uint32_t>(m_row);
+        if (m_state == persist::RowState::Deleted) {
+            result.deleted.push_back(std::move(row));
+            return;
+        }
+        row.state = m_state == persist::RowState::Inserted ? RowState::Inserted : RowState::Unchanged;
+        result.rows.push_back(std::move(row));
+    }
+
+private:
+    static constexpr size_t kHidden = static_cast<size_t>(-1);
+    std::vector<size_t> m_shown;   // per column of the file: the field's ordinal, or kHidden
+    std::shared_ptr<RowStore> m_store;
+    size_t m_row = 0;
+    persist::RowState m_state = persist::RowState::Unchanged;
+};
+
+}  // namespace
+
 HRESULT LoadRowSet(const std::string& path, RowSet& out, std::u16string& detail) {
     const std::u16string where = u"(" + FromUtf8(path) + u")";
     struct stat info {};
@@ -317,78 +450,22 @@ HRESULT LoadRowSet(const std::string& path, RowSet& out, std::u16string& detail)
         detail = where + u" The name is a directory.";
         return kErrOpeningFile;
     }
-    persist::Result<persist::Table> loaded = persist::LoadFile(path);
-    if (!loaded) {
-        detail = where + u" " + loaded.error().Description();
-        return FromLoadError(loaded.error());
+    LoadSink sink;
+    if (std::optional<persist::Error> error = persist::ReadFile(path, sink)) {
+        detail = where + u" " + error->Description();
+        return FromLoadError(*error);
     }
-    persist::Table& table = loaded.value();
-
-    RowSet result;
-    auto tableInfo = std::make_shared<PersistTableInfo>();
-    tableInfo->updatable = table.schema.updatable;
-    tableInfo->properties = table.schema.properties;
-    result.info = std::move(tableInfo);
-
-    // Hidden columns belong to the provider that made the rows, not to the
-    // recordset's fields; chapter columns carry their rows separately.
-    std::vector<size_t> shown;
-    for (size_t i = 0; i < table.schema.columns.size(); ++i) {
-        persist::Column& c = table.schema.columns[i];
-        if (c.hidden)
-            continue;
-        auto column = std::make_shared<Column>();
-        column->name = c.name;
-        ColumnShape& shape = column->shape;
-        shape.type = static_cast<DataTypeEnum>(c.type);
-        shape.definedSize = LoadedDefinedSize(c);
-        shape.attributes = static_cast<LONG>(c.attributes);
-        shape.precision = c.precision ? *c.precision : DefaultPrecision(shape.type);
-        shape.scale = c.scale ? *c.scale : DefaultScale(shape.type);
-        auto persisted = std::make_shared<PersistColumnInfo>();
-        persisted->column = c;
-        persisted->column.chapter.reset();
-        column->persisted = std::move(persisted);
-        result.columns.push_back(std::move(column));
-        shown.push_back(i);
-    }
-
-    for (persist::Row& source : table.rows) {
-        Row row;
-        row.values.resize(shown.size());
-        for (size_t k = 0; k < shown.size(); ++k) {
-            const HRESULT hr = ToVariant(source.values[shown[k]], result.columns[k]->shape.type, row.values[k]);
-            if (FAILED(hr))
-                return hr;
-        }
-        switch (source.state) {
-        case persist::RowState::Unchanged: row.state = RowState::Unchanged; break;
-        case persist::RowState::Inserted: row.state = RowState::Inserted; break;
-        case persist::RowState::Modified:
-            row.state = RowState::Modified;
-            row.original.resize(shown.size());
-            for (size_t k = 0; k < shown.size(); ++k) {
-                const HRESULT hr =
-                    ToVariant(source.original[shown[k]], result.columns[k]->shape.type, row.original[k]);
-                if (FAILED(hr))
-                    return hr;
-            }
-            break;
-        case persist::RowState::Deleted:
-            result.deleted.push_back(std::move(row));
-            continue;
-        }
-        result.rows.push_back(std::move(row));
-    }
-    out = std::move(result);
+    if (FAILED(sink.failure))
+        return sink.failure;
+    out = std::move(sink.result);
     return S_OK;
 }
 
 // ------------------------------------------------------------------ saving
 
 HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<ColumnRef>& columns,
-                   const std::vector<Row>& rows, const std::vector<Row>& deleted, bool updatable,
-                   const PersistTableInfo* info, std::u16string& detail) {
+                   const std::vector<Row>& rows, const std::vector<Row>& deleted, const RowStore* store,
+                   bool updatable, const PersistTableInfo* info, std::u16string& detail) {
     persist::Table table;
     // A file says whether its rows' source takes changes; a fabricated
     // recordset's rows take them when the recordset does.
@@ -424,6 +501,28 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
         table.schema.columns.push_back(std::move(c));
     }
 
+    Variant scratch;
+    auto convertRow = [&](const Row& row, std::vector<persist::Value>& out) -> HRESULT {
+        out.resize(columns.size());
+        for (size_t k = 0; k < columns.size(); ++k) {
+            const VARIANT* value = nullptr;
+            if (row.values.empty() && store) {
+                scratch.Clear();
+                const HRESULT got = store->Get(row.stored, k, scratch.get());
+                if (FAILED(got))
+                    return got;
+                value = scratch.get();
+            } else {
+                value = row.values[k].get();
+            }
+            const HRESULT hr = FromVariant(*value, columns[k]->shape.type, out[k]);
+            if (FAILED(hr)) {
+                detail = u"The value of field \"" + columns[k]->name + u"\" cannot be saved.";
+                return hr;
+            }
+        }
+        return S_OK;
+    };
     auto convert = [&](const std::vector<Variant>& values, std::vector<persist::Value>& out) -> HRESULT {
         out.resize(columns.size());
         for (size_t k = 0; k < columns.size(); ++k) {
@@ -435,9 +534,10 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
         }
         return S_OK;
     };
+    table.rows.reserve(rows.size() + deleted.size());
     for (const Row& row : rows) {
         persist::Row r;
-        HRESULT hr = convert(row.values, r.values);
+        HRESULT hr = convertRow(row, r.values);
         if (FAILED(hr))
             return hr;
         switch (row.state) {
@@ -454,7 +554,7 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
     }
     for (const Row& row : deleted) {
         persist::Row r;
-        const HRESULT hr = convert(row.values, r.values);
+        const HRESULT hr = convertRow(row, r.values);
         if (FAILED(hr))
             return hr;
         r.state = persist::RowState::Deleted;

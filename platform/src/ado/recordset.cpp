@@ -5,6 +5,7 @@
 #include "fields.h"
 #include "file_path.h"
 #include "persist_bridge.h"
+#include "row_store.h"
 
 #include <algorithm>
 
@@ -235,13 +236,36 @@ size_t OrdinalOf(const std::vector<ColumnRef>& columns, const Column& column) no
 
 }  // namespace
 
-const VARIANT* RecordsetObject::CurrentValue(const Column& column) const noexcept {
+const VARIANT* RecordsetObject::CurrentValue(const Column& column) {
     if (!m_open || column.removed || !HasCurrentRow())
         return nullptr;
     const size_t ordinal = OrdinalOf(m_columns, column);
     if (ordinal >= m_columns.size())
         return nullptr;
-    return m_rows[static_cast<size_t>(m_pos)].values[ordinal].get();
+    Row& row = m_rows[static_cast<size_t>(m_pos)];
+    OwnValues(row);
+    return row.values[ordinal].get();
+}
+
+const VARIANT* RecordsetObject::CellOf(const Row& row, size_t ordinal, Variant& scratch) const {
+    if (!row.values.empty() || !m_store)
+        return row.values[ordinal].get();
+    scratch.Clear();
+    const HRESULT hr = m_store->Get(row.stored, ordinal, scratch.get());
+    if (FAILED(hr))
+        throw std::bad_alloc();
+    return scratch.get();
+}
+
+void RecordsetObject::OwnValues(Row& row) {
+    if (!row.values.empty() || !m_store)
+        return;
+    std::vector<Variant> values(m_columns.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (FAILED(m_store->Get(row.stored, i, values[i].get())))
+            throw std::bad_alloc();
+    }
+    row.values = std::move(values);
 }
 
 double RecordsetObject::CurrentBookmark() const noexcept {
@@ -256,9 +280,13 @@ HRESULT RecordsetObject::ReadValue(const Column& column, VARIANT* value) const {
         return hr;
     if (!HasCurrentRow())
         return kErrNoCurrentRecord;
-    const VARIANT* stored = CurrentValue(column);
-    if (!stored)
+    const size_t ordinal = OrdinalOf(m_columns, column);
+    if (ordinal >= m_columns.size())
         return kErrObjectNotSet;
+    const Row& row = m_rows[static_cast<size_t>(m_pos)];
+    if (row.values.empty() && m_store)
+        return m_store->Get(row.stored, ordinal, value);
+    const VARIANT* stored = row.values[ordinal].get();
     if (IsPlainScalar(V_VT(stored))) {
         *value = *stored;
         return S_OK;
@@ -279,7 +307,8 @@ HRESULT RecordsetObject::ReadOriginalValue(const Column& column, VARIANT* value)
     if (ordinal >= m_columns.size())
         return kErrObjectNotSet;
     const Row& row = m_rows[static_cast<size_t>(m_pos)];
-    const VARIANT* source = row.values[ordinal].get();
+    Variant scratch;
+    const VARIANT* source = CellOf(row, ordinal, scratch);
     if (!row.original.empty())
         source = row.original[ordinal].get();
     else if (m_editMode == adEditInProgress && !m_editBackup.empty())
@@ -319,6 +348,7 @@ HRESULT RecordsetObject::WriteValue(Column& column, const VARIANT& value) {
         return hr;
     }
     Row& row = m_rows[static_cast<size_t>(m_pos)];
+    OwnValues(row);
     if (m_editMode == adEditNone) {
         std::vector<Variant> backup(row.values.size());
         for (size_t i = 0; i < row.values.size(); ++i) {
@@ -1241,11 +1271,19 @@ HRESULT STDMETHODCALLTYPE RecordsetObject::GetRows(LONG Rows, VARIANT Start, VAR
         SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 2, bounds);
         if (!array)
             return E_OUTOFMEMORY;
+        Variant scratch;
         for (LONG r = 0; r < count; ++r) {
             const Row& row = m_rows[static_cast<size_t>(first + r)];
             for (size_t c = 0; c < columns.size(); ++c) {
                 LONG indices[2] = {static_cast<LONG>(c), r};
-                hr = SafeArrayPutElement(array, indices, const_cast<VARIANT*>(row.values[columns[c]].get()));
+                const VARIANT* cell = nullptr;
+                try {
+                    cell = CellOf(row, columns[c], scratch);
+                } catch (const std::bad_alloc&) {
+                    SafeArrayDestroy(array);
+                    throw;
+                }
+                hr = SafeArrayPutElement(array, indices, const_cast<VARIANT*>(cell));
                 if (FAILED(hr)) {
                     SafeArrayDestroy(array);
                     return hr;
@@ -1285,10 +1323,11 @@ HRESULT STDMETHODCALLTYPE RecordsetObject::GetString(StringFormatEnum StringForm
         std::u16string text;
         for (LONG r = 0; r < count; ++r) {
             const Row& row = m_rows[static_cast<size_t>(m_pos + r)];
-            for (size_t c = 0; c < row.values.size(); ++c) {
+            for (size_t c = 0; c < m_columns.size(); ++c) {
                 if (c != 0)
                     text += columnDelimiter;
-                const VARIANT& value = *row.values[c];
+                Variant scratch;
+                const VARIANT& value = *CellOf(row, c, scratch);
                 if (V_VT(&value) == VT_NULL) {
                     text += nullText;
                     continue;
@@ -1459,6 +1498,7 @@ HRESULT RecordsetObject::OpenFile(const std::u16string& path, LockTypeEnum lockT
     m_rows = std::move(loaded.rows);
     m_deleted = std::move(loaded.deleted);
     m_persistInfo = std::move(loaded.info);
+    m_store = std::move(loaded.store);
     for (Row& row : m_rows)
         row.bookmark = NextBookmark();
     for (Row& row : m_deleted)
@@ -1484,6 +1524,7 @@ HRESULT RecordsetObject::DoClose() noexcept {
     if (!m_fabricated)
         ResetColumnsForOpen();
     m_persistInfo.reset();
+    m_store.reset();
     m_open = false;
     m_pos = 0;
     m_onDeleted = false;
@@ -1591,8 +1632,8 @@ HRESULT RecordsetObject::SaveTo(const VARIANT& destination, PersistFormatEnum fo
     if (FAILED(hr))
         return hr;
     std::u16string detail;
-    hr = SaveRowSet(HostPathFromWindows(file), createNew, m_columns, m_rows, m_deleted, m_updatable,
-                    m_persistInfo.get(), detail);
+    hr = SaveRowSet(HostPathFromWindows(file), createNew, m_columns, m_rows, m_deleted, m_store.get(),
+                    m_updatable, m_persistInfo.get(), detail);
     if (FAILED(hr)) {
         m_detail = std::move(detail);
         return hr;

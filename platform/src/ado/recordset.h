@@ -36,11 +36,17 @@ using ColumnRef = std::shared_ptr<Column>;
 
 enum class RowState : unsigned char { Unchanged, Inserted, Modified };
 
+class RowStore;
+
 struct Row {
+    // One per column; empty while the row's values are those in the
+    // recordset's RowStore at `stored` (rows read from a file, until they
+    // are changed).
     std::vector<Variant> values;
     // Values as they were before the row was changed (Modified rows).
     std::vector<Variant> original;
     RowState state = RowState::Unchanged;
+    uint32_t stored = 0;
     double bookmark = 0;
 };
 
@@ -49,6 +55,7 @@ struct RowSet {
     std::vector<ColumnRef> columns;
     std::vector<Row> rows;
     std::vector<Row> deleted;   // rows whose deletion is still pending
+    std::shared_ptr<const RowStore> store;   // the values of rows without their own
     std::shared_ptr<const PersistTableInfo> info;
 };
 
@@ -74,8 +81,9 @@ public:
     HRESULT WriteValue(Column& column, const VARIANT& value);
     HRESULT ReadOriginalValue(const Column& column, VARIANT* value) const;
     // The value of a column in the current row, without a copy (for chunks
-    // and sizes); null when there is no current row.
-    const VARIANT* CurrentValue(const Column& column) const noexcept;
+    // and sizes); null when there is no current row.  Gives the row VARIANTs
+    // of its own first (may throw std::bad_alloc).
+    const VARIANT* CurrentValue(const Column& column);
     // Bookmark of the current row, -1 when there is none.
     double CurrentBookmark() const noexcept;
     bool IsOpen() const noexcept { return m_open; }
@@ -223,6 +231,11 @@ private:
     HRESULT DoClose() noexcept;
     HRESULT ResetColumnsForOpen();
     double NextBookmark() noexcept { return ++m_lastBookmark; }
+    // The value of a cell: the row's own VARIANT, or one made from the store
+    // in `scratch`.  Throws std::bad_alloc when memory runs out.
+    const VARIANT* CellOf(const Row& row, size_t ordinal, Variant& scratch) const;
+    // Gives a row read from the store VARIANTs of its own, before it changes.
+    void OwnValues(Row& row);
 
     bool m_open = false;
     bool m_fabricated = false;
@@ -252,6 +265,7 @@ private:
     std::u16string m_index;
     std::u16string m_openedFile;   // the file the recordset was opened from
     std::shared_ptr<const PersistTableInfo> m_persistInfo;   // what that file said besides rows
+    std::shared_ptr<const RowStore> m_store;                 // the values read from that file
     std::u16string m_savedFile;    // the file of the last Save
     LONG m_openOptions = adCmdUnspecified;
 

@@ -673,7 +673,7 @@ public:
     void Run();
 
 private:
-    static constexpr size_t kPartBytes = size_t{1} << 20;
+    static constexpr size_t kPartBytes = size_t{256} * 1024;
     enum class Container { Data, Insert, Delete };
     // A tag in the rowset namespace's prefix found in the data section.
     struct RowsetTag {
