@@ -370,6 +370,8 @@ public:
     void AddRow(persist::Row&& source) override {
         if (FAILED(failure))
             return;
+        if (source.state != persist::RowState::Modified && StoreRow(source))
+            return;
         Row row;
         row.values.resize(result.columns.size());
         for (size_t i = 0; i < m_shown.size(); ++i) {
@@ -434,7 +436,59 @@ public:
     }
 
 private:
+    // Puts a plain row read whole into the store, like the rows that come
+    // value by value; false (nothing stored) when a string cannot be held as
+    // UTF-8 there, an unpaired surrogate.
+    bool StoreRow(const persist::Row& source) {
+        m_texts.resize(result.columns.size());
+        for (size_t i = 0; i < m_shown.size(); ++i) {
+            const auto* text = std::get_if<std::u16string>(&source.values[i]);
+            if (m_shown[i] != kHidden && text && !ToUtf8(*text, m_texts[m_shown[i]]))
+                return false;
+        }
+        BeginRow(source.state);
+        for (size_t i = 0; i < m_shown.size(); ++i) {
+            if (m_shown[i] == kHidden)
+                continue;
+            if (std::holds_alternative<std::u16string>(source.values[i]))
+                m_store->SetText(m_shown[i], m_texts[m_shown[i]]);
+            else
+                SetValue(i, source.values[i]);
+        }
+        EndRow();
+        return true;
+    }
+
+    static bool ToUtf8(std::u16string_view s, std::string& out) {
+        out.clear();
+        for (size_t i = 0; i < s.size(); ++i) {
+            uint32_t c = s[i];
+            if (c >= 0xD800 && c <= 0xDFFF) {
+                if (c > 0xDBFF || i + 1 >= s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF)
+                    return false;
+                c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00u);
+            }
+            if (c < 0x80) {
+                out.push_back(static_cast<char>(c));
+            } else if (c < 0x800) {
+                out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+                out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            } else if (c < 0x10000) {
+                out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+                out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+                out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            } else {
+                out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+                out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+                out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+                out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            }
+        }
+        return true;
+    }
+
     static constexpr size_t kHidden = static_cast<size_t>(-1);
+    std::vector<std::string> m_texts;
     std::vector<size_t> m_shown;   // per column of the file: the field's ordinal, or kHidden
     std::shared_ptr<RowStore> m_store;
     size_t m_row = 0;
