@@ -179,6 +179,38 @@ HRESULT FromVariant(const VARIANT& in, DataTypeEnum type, persist::Value& out) {
         out = std::monostate{};
         return S_OK;
     }
+    // A value already of the field's own type is taken as it is.
+    switch (V_VT(&in)) {
+    case VT_I4:
+        if (type == adInteger) { out = static_cast<int64_t>(V_I4(&in)); return S_OK; }
+        break;
+    case VT_I2:
+        if (type == adSmallInt) { out = static_cast<int64_t>(V_I2(&in)); return S_OK; }
+        break;
+    case VT_I8:
+        if (type == adBigInt) { out = static_cast<int64_t>(V_I8(&in)); return S_OK; }
+        break;
+    case VT_R8:
+        if (type == adDouble) { out = V_R8(&in); return S_OK; }
+        break;
+    case VT_CY:
+        if (type == adCurrency) { out = persist::Currency{V_CY(&in).int64}; return S_OK; }
+        break;
+    case VT_DATE:
+        if (type == adDate || type == adDBDate || type == adDBTime || type == adDBTimeStamp || type == adFileTime) {
+            out = persist::Date{V_DATE(&in)};
+            return S_OK;
+        }
+        break;
+    case VT_BOOL:
+        if (type == adBoolean) { out = V_BOOL(&in) != VARIANT_FALSE; return S_OK; }
+        break;
+    case VT_BSTR:
+        if (IsCharacterType(type)) { out = std::u16string(View(V_BSTR(&in))); return S_OK; }
+        break;
+    default:
+        break;
+    }
     Variant value;
     HRESULT hr = S_OK;
     auto as = [&](VARTYPE vt) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <new>
+#include <array>
 #include <set>
 #include <stdexcept>
 #include <unordered_set>
@@ -109,10 +110,27 @@ private:
 // Escapes a value for a single-quoted attribute.  Characters XML would
 // normalise away (TAB, CR, LF) or cannot hold literally (the other C0
 // controls, U+FFFE, U+FFFF) become character references.
+// Bytes AppendEscaped looks at more closely: controls, markup characters,
+// and 0xEF, which starts U+FFFE and U+FFFF.
+constexpr std::array<bool, 256> kEscapeCandidate = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 0x20; ++c) t[static_cast<size_t>(c)] = true;
+    t['&'] = t['<'] = t['>'] = t['\''] = t['"'] = t[0xEF] = true;
+    return t;
+}();
+
 void AppendEscaped(std::string& out, std::string_view s) {
     static const char hex[] = "0123456789ABCDEF";
     size_t i = 0;
     while (i < s.size()) {
+        // Runs of plain characters are copied at once.
+        size_t plain = i;
+        while (plain < s.size() && !kEscapeCandidate[static_cast<unsigned char>(s[plain])]) ++plain;
+        if (plain != i) {
+            out.append(s.data() + i, plain - i);
+            i = plain;
+            if (i == s.size()) break;
+        }
         const auto b = static_cast<unsigned char>(s[i]);
         if (b < 0x20) {
             out += "&#x";
@@ -142,21 +160,23 @@ void AppendEscaped(std::string& out, std::string_view s) {
 }
 
 void Writer::Attr(std::string_view name, std::string_view utf8Value) {
-    std::string text;
-    text.reserve(name.size() + utf8Value.size() + 3);
-    text += name;
-    text += "='";
-    AppendEscaped(text, utf8Value);
-    text += '\'';
-    const size_t lineLength = out.size() - m_lineStart;
-    // Long start tags continue on the next line, one tab deeper plus a space.
-    if (lineLength + 1 + text.size() > kWrapColumn && lineLength > static_cast<size_t>(m_tagDepth) + 2) {
-        out += '\n';
-        m_lineStart = out.size();
-        Tabs(m_tagDepth + 1);
-    }
+    // Written in place, then moved to a line of its own if the start tag
+    // gets too long with it.
+    const size_t start = out.size();
+    const size_t lineLength = start - m_lineStart;
     out += ' ';
-    out += text;
+    out += name;
+    out += "='";
+    AppendEscaped(out, utf8Value);
+    out += '\'';
+    const size_t textSize = out.size() - start - 1;
+    // Long start tags continue on the next line, one tab deeper plus a space.
+    if (lineLength + 1 + textSize > kWrapColumn && lineLength > static_cast<size_t>(m_tagDepth) + 2) {
+        std::string breakLine = "\n";
+        breakLine.append(static_cast<size_t>(m_tagDepth) + 1, '\t');
+        out.insert(start, breakLine);
+        m_lineStart = start + 1;
+    }
 }
 
 // ---------------------------------------------------------------- planning
@@ -490,6 +510,8 @@ Result<std::string> Save(const Table& table) noexcept {
         SchemaPlan plan;
         if (auto e = writer.Plan(table.schema, plan, 0)) return *e;
         if (auto e = writer.CheckRows(plan, table.rows, true, "")) return *e;
+        // A first guess at the size, so that the text is seldom moved.
+        writer.out.reserve(4096 + table.rows.size() * (16 + table.schema.columns.size() * 24));
         writer.WriteDocument(plan, table.rows);
         return std::move(writer.out);
     } catch (const std::bad_alloc&) {
