@@ -587,67 +587,102 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
         table.schema.columns.push_back(std::move(c));
     }
 
-    Variant scratch;
-    auto convertRow = [&](const Row& row, std::vector<persist::Value>& out) -> HRESULT {
-        out.resize(columns.size());
-        for (size_t k = 0; k < columns.size(); ++k) {
-            const VARIANT* value = nullptr;
-            if (row.values.empty() && store) {
-                scratch.Clear();
-                const HRESULT got = store->Get(row.stored, k, scratch.get());
-                if (FAILED(got))
-                    return got;
-                value = scratch.get();
-            } else {
-                value = row.values[k].get();
-            }
-            const HRESULT hr = FromVariant(*value, columns[k]->shape.type, out[k]);
-            if (FAILED(hr)) {
-                detail = u"The value of field \"" + columns[k]->name + u"\" cannot be saved.";
-                return hr;
-            }
-        }
-        return S_OK;
-    };
-    auto convert = [&](const std::vector<Variant>& values, std::vector<persist::Value>& out) -> HRESULT {
-        out.resize(columns.size());
-        for (size_t k = 0; k < columns.size(); ++k) {
-            const HRESULT hr = FromVariant(*values[k], columns[k]->shape.type, out[k]);
-            if (FAILED(hr)) {
-                detail = u"The value of field \"" + columns[k]->name + u"\" cannot be saved.";
-                return hr;
-            }
-        }
-        return S_OK;
-    };
-    table.rows.reserve(rows.size() + deleted.size());
-    for (const Row& row : rows) {
-        persist::Row r;
-        HRESULT hr = convertRow(row, r.values);
-        if (FAILED(hr))
-            return hr;
-        switch (row.state) {
-        case RowState::Unchanged: r.state = persist::RowState::Unchanged; break;
-        case RowState::Inserted: r.state = persist::RowState::Inserted; break;
-        case RowState::Modified:
-            r.state = persist::RowState::Modified;
-            hr = convert(row.original, r.original);
-            if (FAILED(hr))
-                return hr;
-            break;
-        }
-        table.rows.push_back(std::move(r));
-    }
-    for (const Row& row : deleted) {
-        persist::Row r;
-        const HRESULT hr = convertRow(row, r.values);
-        if (FAILED(hr))
-            return hr;
-        r.state = persist::RowState::Deleted;
-        table.rows.push_back(std::move(r));
-    }
+    // The rows in order, then the pending deletions, converted one at a
+    // time as the writer asks for them.
+    class Source final : public persist::RowSource {
+    public:
+        Source(const std::vector<ColumnRef>& columns, const std::vector<Row>& rows, const std::vector<Row>& deleted,
+               const RowStore* store, std::u16string& detail)
+            : m_columns(columns), m_rows(rows), m_deleted(deleted), m_store(store), m_detail(detail) {}
 
-    persist::Result<std::string> document = persist::Save(table);
+        HRESULT failure = S_OK;
+
+        bool Next(persist::Row& out) override {
+            const Row* row = Advance();
+            if (!row)
+                return false;
+            out.chapters.clear();
+            HRESULT hr = Convert(*row, row->values, out.values);
+            if (SUCCEEDED(hr)) {
+                out.state = m_index > m_rows.size()      ? persist::RowState::Deleted
+                            : row->state == RowState::Inserted ? persist::RowState::Inserted
+                            : row->state == RowState::Modified ? persist::RowState::Modified
+                                                               : persist::RowState::Unchanged;
+                if (out.state == persist::RowState::Modified)
+                    hr = Convert(*row, row->original, out.original);
+                else
+                    out.original.clear();
+            }
+            if (FAILED(hr)) {
+                failure = hr;
+                return false;
+            }
+            return true;
+        }
+
+        // After the writer refused a row: the first row after it whose
+        // values cannot be converted, which is reported instead (as when
+        // every row was converted before writing).
+        HRESULT ConvertRest() {
+            persist::Row scratch;
+            while (Next(scratch)) {
+            }
+            return failure;
+        }
+
+    private:
+        const Row* Advance() {
+            const size_t i = m_index++;
+            if (i < m_rows.size())
+                return &m_rows[i];
+            if (i - m_rows.size() < m_deleted.size())
+                return &m_deleted[i - m_rows.size()];
+            m_index = m_rows.size() + m_deleted.size() + 1;
+            return nullptr;
+        }
+
+        HRESULT Convert(const Row& row, const std::vector<Variant>& values, std::vector<persist::Value>& out) {
+            out.resize(m_columns.size());
+            for (size_t k = 0; k < m_columns.size(); ++k) {
+                HRESULT hr = S_OK;
+                if (values.empty() && m_store) {
+                    // A row read from the file and not changed since.
+                    // GUIDs are kept as their text and converted below.
+                    if (m_columns[k]->shape.type != adGUID && m_store->GetValue(row.stored, k, out[k]))
+                        continue;
+                    m_scratch.Clear();
+                    hr = m_store->Get(row.stored, k, m_scratch.get());
+                    if (SUCCEEDED(hr))
+                        hr = FromVariant(*m_scratch, m_columns[k]->shape.type, out[k]);
+                } else {
+                    hr = FromVariant(*values[k], m_columns[k]->shape.type, out[k]);
+                }
+                if (FAILED(hr)) {
+                    m_detail = u"The value of field \"" + m_columns[k]->name + u"\" cannot be saved.";
+                    return hr;
+                }
+            }
+            return S_OK;
+        }
+
+        const std::vector<ColumnRef>& m_columns;
+        const std::vector<Row>& m_rows;
+        const std::vector<Row>& m_deleted;
+        const RowStore* m_store;
+        std::u16string& m_detail;
+        Variant m_scratch;
+        size_t m_index = 0;
+    };
+
+    Source source(columns, rows, deleted, store, detail);
+    persist::Result<std::string> document = persist::SaveRows(table.schema, source, rows.size() + deleted.size());
+    if (FAILED(source.failure))
+        return source.failure;
+    if (!document && document.error().category != persist::ErrorCategory::OutOfMemory) {
+        const HRESULT hr = source.ConvertRest();
+        if (FAILED(hr))
+            return hr;
+    }
     if (!document) {
         detail = document.error().Description();
         switch (document.error().category) {

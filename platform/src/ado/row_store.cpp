@@ -271,4 +271,45 @@ HRESULT RowStore::Get(size_t row, size_t column, VARIANT* out) const noexcept {
     }
 }
 
+bool RowStore::GetValue(size_t row, size_t column, persist::Value& out) const {
+    const Column& c = m_columns[column];
+    if ((c.nulls[row / 64] >> (row % 64)) & 1) {
+        out = std::monostate{};
+        return true;
+    }
+    if (c.variable) {
+        if (c.vt != VT_BSTR)
+            return false;
+        const size_t begin = row == 0 ? 0 : c.ends[row - 1];
+        const std::string_view text(c.bytes.data() + begin, c.ends[row] - begin);
+        auto* target = std::get_if<std::u16string>(&out);
+        if (!target)
+            target = &out.emplace<std::u16string>();
+        target->resize(Utf16Length(text));
+        WidenUtf8(text, target->data());
+        return true;
+    }
+    const uint64_t bits = c.cells[row];
+    auto as = [&](auto v) {
+        std::memcpy(&v, &bits, sizeof v);
+        return v;
+    };
+    switch (c.vt) {
+    case VT_BOOL: out = as(VARIANT_BOOL{}) != VARIANT_FALSE; return true;
+    case VT_I1: out = static_cast<int64_t>(as(CHAR{})); return true;
+    case VT_I2: out = static_cast<int64_t>(as(SHORT{})); return true;
+    case VT_I4: out = static_cast<int64_t>(as(LONG{})); return true;
+    case VT_I8: out = as(int64_t{}); return true;
+    case VT_UI1: out = static_cast<uint64_t>(as(BYTE{})); return true;
+    case VT_UI2: out = static_cast<uint64_t>(as(USHORT{})); return true;
+    case VT_UI4: out = static_cast<uint64_t>(as(ULONG{})); return true;
+    case VT_UI8: out = as(uint64_t{}); return true;
+    case VT_R4: out = as(float{}); return true;
+    case VT_R8: out = as(double{}); return true;
+    case VT_CY: out = persist::Currency{as(int64_t{})}; return true;
+    case VT_DATE: out = persist::Date{as(double{})}; return true;
+    default: return false;
+    }
+}
+
 }  // namespace comhost::ado

@@ -34,6 +34,10 @@ public:
 
     // The value as a new VARIANT in `out` (which holds nothing).
     HRESULT Get(size_t row, size_t column, VARIANT* out) const noexcept;
+    // The value in the persistence library's form, for numbers, dates,
+    // booleans and text (reusing the storage `out` holds); false for the
+    // other kinds, which are read with Get.  Throws std::bad_alloc.
+    bool GetValue(size_t row, size_t column, persist::Value& out) const;
 
 private:
     struct Column {

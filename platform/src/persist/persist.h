@@ -393,4 +393,19 @@ std::optional<Error> ReadFile(const std::string& path, RowSink& sink) noexcept;
 // the format cannot hold (Variant, IDispatch, IUnknown, Error ...).
 Result<std::string> Save(const Table& table) noexcept;
 
+// Rows handed to SaveRows one at a time.
+class RowSource {
+public:
+    virtual ~RowSource() = default;
+    // Puts the next row into `row` (which holds the previous one, so that
+    // its storage can be reused); false when there are no more.  May throw
+    // std::bad_alloc.
+    virtual bool Next(Row& row) = 0;
+};
+
+// Save of a table with `schema` whose rows `rows` gives in order (about
+// `rowCount` of them): the same document and the same refusals, without the
+// rows being gathered first.
+Result<std::string> SaveRows(const Schema& schema, RowSource& rows, size_t rowCount) noexcept;
+
 }  // namespace comhost::persist
