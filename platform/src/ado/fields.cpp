@@ -39,7 +39,7 @@ HRESULT STDMETHODCALLTYPE FieldsObject::_NewEnum(IUnknown** ppvObject) {
     return Run(kIID_Collection, [&]() -> HRESULT {
         std::vector<Variant> items(m_recordset->ColumnCount());
         for (size_t i = 0; i < items.size(); ++i) {
-            FieldObject* field = FieldObject::New(m_recordset.get(), m_recordset->ColumnAt(i));
+            FieldObject* field = FieldObject::ForColumn(m_recordset.get(), m_recordset->ColumnAt(i));
             if (!field)
                 return E_OUTOFMEMORY;
             V_VT(items[i].get()) = VT_DISPATCH;
@@ -56,11 +56,11 @@ HRESULT STDMETHODCALLTYPE FieldsObject::get_Item(VARIANT Index, Field** ppvObjec
         return E_POINTER;
     *ppvObject = nullptr;
     return Run(kIID_Fields15, [&]() -> HRESULT {
-        ColumnRef column;
+        const ColumnRef* column = nullptr;
         const HRESULT hr = m_recordset->FindColumn(Index, column);
         if (FAILED(hr))
             return hr;
-        FieldObject* field = FieldObject::New(m_recordset.get(), std::move(column));
+        FieldObject* field = FieldObject::ForColumn(m_recordset.get(), *column);
         if (!field)
             return E_OUTOFMEMORY;
         *ppvObject = field;
@@ -102,8 +102,20 @@ HRESULT STDMETHODCALLTYPE FieldsObject::CancelUpdate() {
 
 // ------------------------------------------------------------------ Field
 
-FieldObject* FieldObject::New(RecordsetObject* recordset, ColumnRef column) noexcept {
-    return new (std::nothrow) FieldObject(recordset, std::move(column));
+FieldObject* FieldObject::ForColumn(RecordsetObject* recordset, const ColumnRef& column) noexcept {
+    FieldObject* field = column->field;
+    if (!field) {
+        field = new (std::nothrow) FieldObject(recordset, column);
+        if (!field)
+            return nullptr;
+        if (!recordset->KeepField(field)) {
+            delete field;
+            return nullptr;
+        }
+        column->field = field;
+    }
+    recordset->AddRef();
+    return field;
 }
 
 bool FieldObject::AnswersInterface(REFIID riid) const noexcept {

@@ -48,7 +48,17 @@ private:
 
 class FieldObject final : public DispatchObject<FieldObject, Field> {
 public:
-    static FieldObject* New(RecordsetObject* recordset, ColumnRef column) noexcept;
+    // The column's Field object, with a reference for the caller; made on
+    // first use and kept by the recordset, so that every lookup of the
+    // column returns the same object.  Null when memory runs out.
+    static FieldObject* ForColumn(RecordsetObject* recordset, const ColumnRef& column) noexcept;
+    // Ends a Field object; only the recordset that keeps it calls this.
+    static void Destroy(FieldObject* field) noexcept { delete field; }
+
+    // A Field lives as long as its recordset and counts its references
+    // there: a client holding a Field keeps the recordset alive.
+    ULONG STDMETHODCALLTYPE AddRef() override { return m_recordset->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return m_recordset->Release(); }
 
     bool AnswersInterface(REFIID riid) const noexcept;
 
@@ -81,7 +91,7 @@ public:
 private:
     friend class DispatchObject<FieldObject, Field>;
     FieldObject(RecordsetObject* recordset, ColumnRef column) noexcept
-        : m_recordset(Ref<RecordsetObject>::Share(recordset)), m_column(std::move(column)) {}
+        : m_recordset(recordset), m_column(std::move(column)) {}
     ~FieldObject() override = default;
 
     template <class Body>
@@ -93,7 +103,7 @@ private:
     // kErrObjectNotSet once the column has been deleted.
     HRESULT RequireColumn() const noexcept { return m_column->removed ? kErrObjectNotSet : S_OK; }
 
-    Ref<RecordsetObject> m_recordset;
+    RecordsetObject* m_recordset;   // keeps this object; see AddRef
     ColumnRef m_column;
     Ref<IUnknown> m_dataFormat;
     LONG m_chunkOffset = 0;          // where the next GetChunk continues

@@ -1,6 +1,7 @@
 #include "persist_bridge.h"
 
 #include "file_path.h"
+#include "row_store.h"
 #include "persist/persist.h"
 
 #include <cerrno>
@@ -178,6 +179,38 @@ HRESULT FromVariant(const VARIANT& in, DataTypeEnum type, persist::Value& out) {
         out = std::monostate{};
         return S_OK;
     }
+    // A value already of the field's own type is taken as it is.
+    switch (V_VT(&in)) {
+    case VT_I4:
+        if (type == adInteger) { out = static_cast<int64_t>(V_I4(&in)); return S_OK; }
+        break;
+    case VT_I2:
+        if (type == adSmallInt) { out = static_cast<int64_t>(V_I2(&in)); return S_OK; }
+        break;
+    case VT_I8:
+        if (type == adBigInt) { out = static_cast<int64_t>(V_I8(&in)); return S_OK; }
+        break;
+    case VT_R8:
+        if (type == adDouble) { out = V_R8(&in); return S_OK; }
+        break;
+    case VT_CY:
+        if (type == adCurrency) { out = persist::Currency{V_CY(&in).int64}; return S_OK; }
+        break;
+    case VT_DATE:
+        if (type == adDate || type == adDBDate || type == adDBTime || type == adDBTimeStamp || type == adFileTime) {
+            out = persist::Date{V_DATE(&in)};
+            return S_OK;
+        }
+        break;
+    case VT_BOOL:
+        if (type == adBoolean) { out = V_BOOL(&in) != VARIANT_FALSE; return S_OK; }
+        break;
+    case VT_BSTR:
+        if (IsCharacterType(type)) { out = std::u16string(View(V_BSTR(&in))); return S_OK; }
+        break;
+    default:
+        break;
+    }
     Variant value;
     HRESULT hr = S_OK;
     auto as = [&](VARTYPE vt) {
@@ -310,6 +343,192 @@ std::u16string SystemError(int error) { return FromUtf8(std::strerror(error)); }
 
 // ------------------------------------------------------------------ loading
 
+namespace {
+
+// Builds the recordset's columns and rows as the reader gives them: plain
+// rows into the column store, rows read whole (pending updates, rows of
+// documents read whole) as VARIANTs.
+class LoadSink final : public persist::RowSink {
+public:
+    RowSet result;
+    HRESULT failure = S_OK;
+
+    void Reset() override {
+        result = RowSet();
+        m_shown.clear();
+        m_store.reset();
+        failure = S_OK;
+    }
+
+    void SetSchema(const persist::Schema& schema) override {
+        auto tableInfo = std::make_shared<PersistTableInfo>();
+        tableInfo->updatable = schema.updatable;
+        tableInfo->properties = schema.properties;
+        result.info = std::move(tableInfo);
+
+        // Hidden columns belong to the provider that made the rows, not to the
+        // recordset's fields; chapter columns carry their rows separately.
+        std::vector<DataTypeEnum> types;
+        m_shown.assign(schema.columns.size(), kHidden);
+        for (size_t i = 0; i < schema.columns.size(); ++i) {
+            const persist::Column& c = schema.columns[i];
+            if (c.hidden)
+                continue;
+            auto column = std::make_shared<Column>();
+            column->name = c.name;
+            ColumnShape& shape = column->shape;
+            shape.type = static_cast<DataTypeEnum>(c.type);
+            shape.definedSize = LoadedDefinedSize(c);
+            shape.attributes = static_cast<LONG>(c.attributes);
+            shape.precision = c.precision ? *c.precision : DefaultPrecision(shape.type);
+            shape.scale = c.scale ? *c.scale : DefaultScale(shape.type);
+            auto persisted = std::make_shared<PersistColumnInfo>();
+            persisted->column = c;
+            persisted->column.chapter.reset();
+            column->persisted = std::move(persisted);
+            m_shown[i] = result.columns.size();
+            types.push_back(shape.type);
+            result.columns.push_back(std::move(column));
+        }
+        m_store = std::make_shared<RowStore>(types);
+        result.store = m_store;
+    }
+
+    void ExpectRows(size_t rows) override {
+        result.rows.reserve(rows);
+        m_store->Reserve(rows);
+    }
+
+    void AddRow(persist::Row&& source) override {
+        if (FAILED(failure))
+            return;
+        if (source.state != persist::RowState::Modified && StoreRow(source))
+            return;
+        Row row;
+        row.values.resize(result.columns.size());
+        for (size_t i = 0; i < m_shown.size(); ++i) {
+            if (m_shown[i] == kHidden)
+                continue;
+            const size_t k = m_shown[i];
+            const HRESULT hr = ToVariant(source.values[i], result.columns[k]->shape.type, row.values[k]);
+            if (FAILED(hr)) {
+                failure = hr;
+                return;
+            }
+        }
+        switch (source.state) {
+        case persist::RowState::Unchanged: row.state = RowState::Unchanged; break;
+        case persist::RowState::Inserted: row.state = RowState::Inserted; break;
+        case persist::RowState::Modified:
+            row.state = RowState::Modified;
+            row.original.resize(result.columns.size());
+            for (size_t i = 0; i < m_shown.size(); ++i) {
+                if (m_shown[i] == kHidden)
+                    continue;
+                const size_t k = m_shown[i];
+                const HRESULT hr = ToVariant(source.original[i], result.columns[k]->shape.type, row.original[k]);
+                if (FAILED(hr)) {
+                    failure = hr;
+                    return;
+                }
+            }
+            break;
+        case persist::RowState::Deleted:
+            result.deleted.push_back(std::move(row));
+            return;
+        }
+        result.rows.push_back(std::move(row));
+    }
+
+    void BeginRow(persist::RowState state) override {
+        m_row = m_store->AddRow();
+        m_state = state;
+    }
+
+    void SetValue(size_t column, const persist::Value& value) override {
+        // Every value the reader gives has a form in the store.
+        if (m_shown[column] != kHidden && !m_store->Set(m_shown[column], value))
+            failure = kErrReadFile;
+    }
+
+    void SetText(size_t column, std::string_view utf8) override {
+        if (m_shown[column] != kHidden)
+            m_store->SetText(m_shown[column], utf8);
+    }
+
+    void EndRow() override {
+        Row row;
+        row.stored = static_cast<uint32_t>(m_row);
+        if (m_state == persist::RowState::Deleted) {
+            result.deleted.push_back(std::move(row));
+            return;
+        }
+        row.state = m_state == persist::RowState::Inserted ? RowState::Inserted : RowState::Unchanged;
+        result.rows.push_back(std::move(row));
+    }
+
+private:
+    // Puts a plain row read whole into the store, like the rows that come
+    // value by value; false (nothing stored) when a string cannot be held as
+    // UTF-8 there, an unpaired surrogate.
+    bool StoreRow(const persist::Row& source) {
+        m_texts.resize(result.columns.size());
+        for (size_t i = 0; i < m_shown.size(); ++i) {
+            const auto* text = std::get_if<std::u16string>(&source.values[i]);
+            if (m_shown[i] != kHidden && text && !ToUtf8(*text, m_texts[m_shown[i]]))
+                return false;
+        }
+        BeginRow(source.state);
+        for (size_t i = 0; i < m_shown.size(); ++i) {
+            if (m_shown[i] == kHidden)
+                continue;
+            if (std::holds_alternative<std::u16string>(source.values[i]))
+                m_store->SetText(m_shown[i], m_texts[m_shown[i]]);
+            else
+                SetValue(i, source.values[i]);
+        }
+        EndRow();
+        return true;
+    }
+
+    static bool ToUtf8(std::u16string_view s, std::string& out) {
+        out.clear();
+        for (size_t i = 0; i < s.size(); ++i) {
+            uint32_t c = s[i];
+            if (c >= 0xD800 && c <= 0xDFFF) {
+                if (c > 0xDBFF || i + 1 >= s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF)
+                    return false;
+                c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00u);
+            }
+            if (c < 0x80) {
+                out.push_back(static_cast<char>(c));
+            } else if (c < 0x800) {
+                out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+                out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            } else if (c < 0x10000) {
+                out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+                out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+                out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            } else {
+                out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+                out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+                out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+                out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            }
+        }
+        return true;
+    }
+
+    static constexpr size_t kHidden = static_cast<size_t>(-1);
+    std::vector<std::string> m_texts;
+    std::vector<size_t> m_shown;   // per column of the file: the field's ordinal, or kHidden
+    std::shared_ptr<RowStore> m_store;
+    size_t m_row = 0;
+    persist::RowState m_state = persist::RowState::Unchanged;
+};
+
+}  // namespace
+
 HRESULT LoadRowSet(const std::string& path, RowSet& out, std::u16string& detail) {
     const std::u16string where = u"(" + FromUtf8(path) + u")";
     struct stat info {};
@@ -317,78 +536,22 @@ HRESULT LoadRowSet(const std::string& path, RowSet& out, std::u16string& detail)
         detail = where + u" The name is a directory.";
         return kErrOpeningFile;
     }
-    persist::Result<persist::Table> loaded = persist::LoadFile(path);
-    if (!loaded) {
-        detail = where + u" " + loaded.error().Description();
-        return FromLoadError(loaded.error());
+    LoadSink sink;
+    if (std::optional<persist::Error> error = persist::ReadFile(path, sink)) {
+        detail = where + u" " + error->Description();
+        return FromLoadError(*error);
     }
-    persist::Table& table = loaded.value();
-
-    RowSet result;
-    auto tableInfo = std::make_shared<PersistTableInfo>();
-    tableInfo->updatable = table.schema.updatable;
-    tableInfo->properties = table.schema.properties;
-    result.info = std::move(tableInfo);
-
-    // Hidden columns belong to the provider that made the rows, not to the
-    // recordset's fields; chapter columns carry their rows separately.
-    std::vector<size_t> shown;
-    for (size_t i = 0; i < table.schema.columns.size(); ++i) {
-        persist::Column& c = table.schema.columns[i];
-        if (c.hidden)
-            continue;
-        auto column = std::make_shared<Column>();
-        column->name = c.name;
-        ColumnShape& shape = column->shape;
-        shape.type = static_cast<DataTypeEnum>(c.type);
-        shape.definedSize = LoadedDefinedSize(c);
-        shape.attributes = static_cast<LONG>(c.attributes);
-        shape.precision = c.precision ? *c.precision : DefaultPrecision(shape.type);
-        shape.scale = c.scale ? *c.scale : DefaultScale(shape.type);
-        auto persisted = std::make_shared<PersistColumnInfo>();
-        persisted->column = c;
-        persisted->column.chapter.reset();
-        column->persisted = std::move(persisted);
-        result.columns.push_back(std::move(column));
-        shown.push_back(i);
-    }
-
-    for (persist::Row& source : table.rows) {
-        Row row;
-        row.values.resize(shown.size());
-        for (size_t k = 0; k < shown.size(); ++k) {
-            const HRESULT hr = ToVariant(source.values[shown[k]], result.columns[k]->shape.type, row.values[k]);
-            if (FAILED(hr))
-                return hr;
-        }
-        switch (source.state) {
-        case persist::RowState::Unchanged: row.state = RowState::Unchanged; break;
-        case persist::RowState::Inserted: row.state = RowState::Inserted; break;
-        case persist::RowState::Modified:
-            row.state = RowState::Modified;
-            row.original.resize(shown.size());
-            for (size_t k = 0; k < shown.size(); ++k) {
-                const HRESULT hr =
-                    ToVariant(source.original[shown[k]], result.columns[k]->shape.type, row.original[k]);
-                if (FAILED(hr))
-                    return hr;
-            }
-            break;
-        case persist::RowState::Deleted:
-            result.deleted.push_back(std::move(row));
-            continue;
-        }
-        result.rows.push_back(std::move(row));
-    }
-    out = std::move(result);
+    if (FAILED(sink.failure))
+        return sink.failure;
+    out = std::move(sink.result);
     return S_OK;
 }
 
 // ------------------------------------------------------------------ saving
 
 HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<ColumnRef>& columns,
-                   const std::vector<Row>& rows, const std::vector<Row>& deleted, bool updatable,
-                   const PersistTableInfo* info, std::u16string& detail) {
+                   const std::vector<Row>& rows, const std::vector<Row>& deleted, const RowStore* store,
+                   bool updatable, const PersistTableInfo* info, std::u16string& detail) {
     persist::Table table;
     // A file says whether its rows' source takes changes; a fabricated
     // recordset's rows take them when the recordset does.
@@ -424,44 +587,102 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
         table.schema.columns.push_back(std::move(c));
     }
 
-    auto convert = [&](const std::vector<Variant>& values, std::vector<persist::Value>& out) -> HRESULT {
-        out.resize(columns.size());
-        for (size_t k = 0; k < columns.size(); ++k) {
-            const HRESULT hr = FromVariant(*values[k], columns[k]->shape.type, out[k]);
-            if (FAILED(hr)) {
-                detail = u"The value of field \"" + columns[k]->name + u"\" cannot be saved.";
-                return hr;
-            }
-        }
-        return S_OK;
-    };
-    for (const Row& row : rows) {
-        persist::Row r;
-        HRESULT hr = convert(row.values, r.values);
-        if (FAILED(hr))
-            return hr;
-        switch (row.state) {
-        case RowState::Unchanged: r.state = persist::RowState::Unchanged; break;
-        case RowState::Inserted: r.state = persist::RowState::Inserted; break;
-        case RowState::Modified:
-            r.state = persist::RowState::Modified;
-            hr = convert(row.original, r.original);
-            if (FAILED(hr))
-                return hr;
-            break;
-        }
-        table.rows.push_back(std::move(r));
-    }
-    for (const Row& row : deleted) {
-        persist::Row r;
-        const HRESULT hr = convert(row.values, r.values);
-        if (FAILED(hr))
-            return hr;
-        r.state = persist::RowState::Deleted;
-        table.rows.push_back(std::move(r));
-    }
+    // The rows in order, then the pending deletions, converted one at a
+    // time as the writer asks for them.
+    class Source final : public persist::RowSource {
+    public:
+        Source(const std::vector<ColumnRef>& columns, const std::vector<Row>& rows, const std::vector<Row>& deleted,
+               const RowStore* store, std::u16string& detail)
+            : m_columns(columns), m_rows(rows), m_deleted(deleted), m_store(store), m_detail(detail) {}
 
-    persist::Result<std::string> document = persist::Save(table);
+        HRESULT failure = S_OK;
+
+        bool Next(persist::Row& out) override {
+            const Row* row = Advance();
+            if (!row)
+                return false;
+            out.chapters.clear();
+            HRESULT hr = Convert(*row, row->values, out.values);
+            if (SUCCEEDED(hr)) {
+                out.state = m_index > m_rows.size()      ? persist::RowState::Deleted
+                            : row->state == RowState::Inserted ? persist::RowState::Inserted
+                            : row->state == RowState::Modified ? persist::RowState::Modified
+                                                               : persist::RowState::Unchanged;
+                if (out.state == persist::RowState::Modified)
+                    hr = Convert(*row, row->original, out.original);
+                else
+                    out.original.clear();
+            }
+            if (FAILED(hr)) {
+                failure = hr;
+                return false;
+            }
+            return true;
+        }
+
+        // After the writer refused a row: the first row after it whose
+        // values cannot be converted, which is reported instead (as when
+        // every row was converted before writing).
+        HRESULT ConvertRest() {
+            persist::Row scratch;
+            while (Next(scratch)) {
+            }
+            return failure;
+        }
+
+    private:
+        const Row* Advance() {
+            const size_t i = m_index++;
+            if (i < m_rows.size())
+                return &m_rows[i];
+            if (i - m_rows.size() < m_deleted.size())
+                return &m_deleted[i - m_rows.size()];
+            m_index = m_rows.size() + m_deleted.size() + 1;
+            return nullptr;
+        }
+
+        HRESULT Convert(const Row& row, const std::vector<Variant>& values, std::vector<persist::Value>& out) {
+            out.resize(m_columns.size());
+            for (size_t k = 0; k < m_columns.size(); ++k) {
+                HRESULT hr = S_OK;
+                if (values.empty() && m_store) {
+                    // A row read from the file and not changed since.
+                    // GUIDs are kept as their text and converted below.
+                    if (m_columns[k]->shape.type != adGUID && m_store->GetValue(row.stored, k, out[k]))
+                        continue;
+                    m_scratch.Clear();
+                    hr = m_store->Get(row.stored, k, m_scratch.get());
+                    if (SUCCEEDED(hr))
+                        hr = FromVariant(*m_scratch, m_columns[k]->shape.type, out[k]);
+                } else {
+                    hr = FromVariant(*values[k], m_columns[k]->shape.type, out[k]);
+                }
+                if (FAILED(hr)) {
+                    m_detail = u"The value of field \"" + m_columns[k]->name + u"\" cannot be saved.";
+                    return hr;
+                }
+            }
+            return S_OK;
+        }
+
+        const std::vector<ColumnRef>& m_columns;
+        const std::vector<Row>& m_rows;
+        const std::vector<Row>& m_deleted;
+        const RowStore* m_store;
+        std::u16string& m_detail;
+        Variant m_scratch;
+        size_t m_index = 0;
+    };
+
+    Source source(columns, rows, deleted, store, detail);
+    persist::Result<std::string> document = persist::SaveRows(table.schema, source, rows.size() + deleted.size());
+    if (FAILED(source.failure))
+        return source.failure;
+    if (!document && document.error().category != persist::ErrorCategory::OutOfMemory) {
+        const HRESULT hr = source.ConvertRest();
+        if (FAILED(hr))
+            return hr;
+    }
     if (!document) {
         detail = document.error().Description();
         switch (document.error().category) {

@@ -15,7 +15,8 @@ namespace comhost::ado {
 // description of what is wrong in `detail`; `out` is then left untouched.
 HRESULT LoadRowSet(const std::string& path, RowSet& out, std::u16string& detail);
 
-// Writes the columns, rows and pending deletions to `path`, with what `info`
+// Writes the columns, rows and pending deletions (rows without values of
+// their own read from `store`) to `path`, with what `info`
 // (from the file the recordset was opened from, or null) kept besides them;
 // `updatable` says whether a fabricated recordset's rows take changes.  With
 // `createNew` the file must not exist yet (kErrFileAlreadyExists otherwise);
@@ -23,7 +24,7 @@ HRESULT LoadRowSet(const std::string& path, RowSet& out, std::u16string& detail)
 // saved (objects) give kErrFeatureNotAvailable; a file that cannot be written
 // gives kErrWriteFile; `detail` says more.
 HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<ColumnRef>& columns,
-                   const std::vector<Row>& rows, const std::vector<Row>& deleted, bool updatable,
-                   const PersistTableInfo* info, std::u16string& detail);
+                   const std::vector<Row>& rows, const std::vector<Row>& deleted, const RowStore* store,
+                   bool updatable, const PersistTableInfo* info, std::u16string& detail);
 
 }  // namespace comhost::ado

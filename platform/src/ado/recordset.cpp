@@ -5,6 +5,7 @@
 #include "fields.h"
 #include "file_path.h"
 #include "persist_bridge.h"
+#include "row_store.h"
 
 #include <algorithm>
 
@@ -112,6 +113,20 @@ HRESULT RecordsetObject::Create(IUnknown* outer, REFIID riid, void** ppv) noexce
     return hr;
 }
 
+RecordsetObject::~RecordsetObject() {
+    for (FieldObject* field : m_fieldObjects)
+        FieldObject::Destroy(field);
+}
+
+bool RecordsetObject::KeepField(FieldObject* field) noexcept {
+    try {
+        m_fieldObjects.push_back(field);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 bool RecordsetObject::AnswersInterface(REFIID riid) const noexcept {
     return SameGuid(riid, kIID_Recordset15) || SameGuid(riid, kIID_Recordset20) ||
            SameGuid(riid, kIID_Recordset21) || SameGuid(riid, kIID_Recordset) || SameGuid(riid, kIID_ADO);
@@ -120,23 +135,42 @@ bool RecordsetObject::AnswersInterface(REFIID riid) const noexcept {
 // ------------------------------------------------------------------ columns
 
 HRESULT RecordsetObject::FindColumn(const VARIANT& index, ColumnRef& column) const {
-    ItemIndex item;
-    const HRESULT hr = ReadItemIndex(index, item);
-    if (FAILED(hr))
-        return hr;
-    if (item.byName) {
+    const ColumnRef* found = nullptr;
+    const HRESULT hr = FindColumn(index, found);
+    if (SUCCEEDED(hr))
+        column = *found;
+    return hr;
+}
+
+HRESULT RecordsetObject::FindColumn(const VARIANT& index, const ColumnRef*& column) const {
+    auto byName = [&](std::u16string_view name) -> HRESULT {
         for (const ColumnRef& c : m_columns) {
-            if (SameName(c->name, item.name)) {
-                column = c;
+            // The exact spelling is the common case and the quickest test.
+            if (c->name.size() == name.size() && (c->name == name || SameName(c->name, name))) {
+                column = &c;
                 return S_OK;
             }
         }
         return kErrItemNotFound;
+    };
+    auto byOrdinal = [&](LONG ordinal) -> HRESULT {
+        if (ordinal < 0 || static_cast<size_t>(ordinal) >= m_columns.size())
+            return kErrItemNotFound;
+        column = &m_columns[static_cast<size_t>(ordinal)];
+        return S_OK;
+    };
+    // The usual indexes are read in place; the others are converted first.
+    switch (V_VT(&index)) {
+    case VT_I4: return byOrdinal(V_I4(&index));
+    case VT_I2: return byOrdinal(V_I2(&index));
+    case VT_BSTR: return byName(View(V_BSTR(&index)));
+    default: break;
     }
-    if (item.ordinal < 0 || static_cast<size_t>(item.ordinal) >= m_columns.size())
-        return kErrItemNotFound;
-    column = m_columns[static_cast<size_t>(item.ordinal)];
-    return S_OK;
+    ItemIndex item;
+    const HRESULT hr = ReadItemIndex(index, item);
+    if (FAILED(hr))
+        return hr;
+    return item.byName ? byName(item.name) : byOrdinal(item.ordinal);
 }
 
 HRESULT RecordsetObject::AppendColumn(BSTR name, LONG type, LONG definedSize, LONG attributes) {
@@ -179,6 +213,19 @@ HRESULT RecordsetObject::CheckColumnChangeable() const noexcept { return m_open 
 
 namespace {
 
+// Values whose VARIANT owns nothing: a copy of the structure is a copy of
+// the value.
+bool IsPlainScalar(VARTYPE vt) noexcept {
+    switch (vt) {
+    case VT_EMPTY: case VT_NULL: case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_INT:
+    case VT_UI1: case VT_UI2: case VT_UI4: case VT_UI8: case VT_UINT: case VT_R4: case VT_R8:
+    case VT_CY: case VT_DATE: case VT_BOOL: case VT_ERROR: case VT_DECIMAL:
+        return true;
+    default:
+        return false;
+    }
+}
+
 size_t OrdinalOf(const std::vector<ColumnRef>& columns, const Column& column) noexcept {
     for (size_t i = 0; i < columns.size(); ++i) {
         if (columns[i].get() == &column)
@@ -189,13 +236,36 @@ size_t OrdinalOf(const std::vector<ColumnRef>& columns, const Column& column) no
 
 }  // namespace
 
-const VARIANT* RecordsetObject::CurrentValue(const Column& column) const noexcept {
+const VARIANT* RecordsetObject::CurrentValue(const Column& column) {
     if (!m_open || column.removed || !HasCurrentRow())
         return nullptr;
     const size_t ordinal = OrdinalOf(m_columns, column);
     if (ordinal >= m_columns.size())
         return nullptr;
-    return m_rows[static_cast<size_t>(m_pos)].values[ordinal].get();
+    Row& row = m_rows[static_cast<size_t>(m_pos)];
+    OwnValues(row);
+    return row.values[ordinal].get();
+}
+
+const VARIANT* RecordsetObject::CellOf(const Row& row, size_t ordinal, Variant& scratch) const {
+    if (!row.values.empty() || !m_store)
+        return row.values[ordinal].get();
+    scratch.Clear();
+    const HRESULT hr = m_store->Get(row.stored, ordinal, scratch.get());
+    if (FAILED(hr))
+        throw std::bad_alloc();
+    return scratch.get();
+}
+
+void RecordsetObject::OwnValues(Row& row) {
+    if (!row.values.empty() || !m_store)
+        return;
+    std::vector<Variant> values(m_columns.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (FAILED(m_store->Get(row.stored, i, values[i].get())))
+            throw std::bad_alloc();
+    }
+    row.values = std::move(values);
 }
 
 double RecordsetObject::CurrentBookmark() const noexcept {
@@ -210,9 +280,17 @@ HRESULT RecordsetObject::ReadValue(const Column& column, VARIANT* value) const {
         return hr;
     if (!HasCurrentRow())
         return kErrNoCurrentRecord;
-    const VARIANT* stored = CurrentValue(column);
-    if (!stored)
+    const size_t ordinal = OrdinalOf(m_columns, column);
+    if (ordinal >= m_columns.size())
         return kErrObjectNotSet;
+    const Row& row = m_rows[static_cast<size_t>(m_pos)];
+    if (row.values.empty() && m_store)
+        return m_store->Get(row.stored, ordinal, value);
+    const VARIANT* stored = row.values[ordinal].get();
+    if (IsPlainScalar(V_VT(stored))) {
+        *value = *stored;
+        return S_OK;
+    }
     hr = VariantCopy(value, const_cast<VARIANT*>(stored));
     return hr;
 }
@@ -229,7 +307,8 @@ HRESULT RecordsetObject::ReadOriginalValue(const Column& column, VARIANT* value)
     if (ordinal >= m_columns.size())
         return kErrObjectNotSet;
     const Row& row = m_rows[static_cast<size_t>(m_pos)];
-    const VARIANT* source = row.values[ordinal].get();
+    Variant scratch;
+    const VARIANT* source = CellOf(row, ordinal, scratch);
     if (!row.original.empty())
         source = row.original[ordinal].get();
     else if (m_editMode == adEditInProgress && !m_editBackup.empty())
@@ -269,6 +348,7 @@ HRESULT RecordsetObject::WriteValue(Column& column, const VARIANT& value) {
         return hr;
     }
     Row& row = m_rows[static_cast<size_t>(m_pos)];
+    OwnValues(row);
     if (m_editMode == adEditNone) {
         std::vector<Variant> backup(row.values.size());
         for (size_t i = 0; i < row.values.size(); ++i) {
@@ -1191,11 +1271,19 @@ HRESULT STDMETHODCALLTYPE RecordsetObject::GetRows(LONG Rows, VARIANT Start, VAR
         SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 2, bounds);
         if (!array)
             return E_OUTOFMEMORY;
+        Variant scratch;
         for (LONG r = 0; r < count; ++r) {
             const Row& row = m_rows[static_cast<size_t>(first + r)];
             for (size_t c = 0; c < columns.size(); ++c) {
                 LONG indices[2] = {static_cast<LONG>(c), r};
-                hr = SafeArrayPutElement(array, indices, const_cast<VARIANT*>(row.values[columns[c]].get()));
+                const VARIANT* cell = nullptr;
+                try {
+                    cell = CellOf(row, columns[c], scratch);
+                } catch (const std::bad_alloc&) {
+                    SafeArrayDestroy(array);
+                    throw;
+                }
+                hr = SafeArrayPutElement(array, indices, const_cast<VARIANT*>(cell));
                 if (FAILED(hr)) {
                     SafeArrayDestroy(array);
                     return hr;
@@ -1235,10 +1323,11 @@ HRESULT STDMETHODCALLTYPE RecordsetObject::GetString(StringFormatEnum StringForm
         std::u16string text;
         for (LONG r = 0; r < count; ++r) {
             const Row& row = m_rows[static_cast<size_t>(m_pos + r)];
-            for (size_t c = 0; c < row.values.size(); ++c) {
+            for (size_t c = 0; c < m_columns.size(); ++c) {
                 if (c != 0)
                     text += columnDelimiter;
-                const VARIANT& value = *row.values[c];
+                Variant scratch;
+                const VARIANT& value = *CellOf(row, c, scratch);
                 if (V_VT(&value) == VT_NULL) {
                     text += nullText;
                     continue;
@@ -1409,6 +1498,7 @@ HRESULT RecordsetObject::OpenFile(const std::u16string& path, LockTypeEnum lockT
     m_rows = std::move(loaded.rows);
     m_deleted = std::move(loaded.deleted);
     m_persistInfo = std::move(loaded.info);
+    m_store = std::move(loaded.store);
     for (Row& row : m_rows)
         row.bookmark = NextBookmark();
     for (Row& row : m_deleted)
@@ -1434,6 +1524,7 @@ HRESULT RecordsetObject::DoClose() noexcept {
     if (!m_fabricated)
         ResetColumnsForOpen();
     m_persistInfo.reset();
+    m_store.reset();
     m_open = false;
     m_pos = 0;
     m_onDeleted = false;
@@ -1541,8 +1632,8 @@ HRESULT RecordsetObject::SaveTo(const VARIANT& destination, PersistFormatEnum fo
     if (FAILED(hr))
         return hr;
     std::u16string detail;
-    hr = SaveRowSet(HostPathFromWindows(file), createNew, m_columns, m_rows, m_deleted, m_updatable,
-                    m_persistInfo.get(), detail);
+    hr = SaveRowSet(HostPathFromWindows(file), createNew, m_columns, m_rows, m_deleted, m_store.get(),
+                    m_updatable, m_persistInfo.get(), detail);
     if (FAILED(hr)) {
         m_detail = std::move(detail);
         return hr;

@@ -15,6 +15,7 @@ namespace comhost::ado {
 
 struct PersistColumnInfo;   // what the persistence format keeps of a column
 struct PersistTableInfo;    // ... and of the recordset as a whole
+class FieldObject;
 
 struct Column {
     std::u16string name;
@@ -27,16 +28,25 @@ struct Column {
     // Set once the column has left the collection; Field objects still
     // holding it then report that they are no longer valid.
     bool removed = false;
+    // The column's Field object once one has been asked for; the recordset
+    // keeps it (see RecordsetObject::KeepField).
+    FieldObject* field = nullptr;
 };
 using ColumnRef = std::shared_ptr<Column>;
 
 enum class RowState : unsigned char { Unchanged, Inserted, Modified };
 
+class RowStore;
+
 struct Row {
+    // One per column; empty while the row's values are those in the
+    // recordset's RowStore at `stored` (rows read from a file, until they
+    // are changed).
     std::vector<Variant> values;
     // Values as they were before the row was changed (Modified rows).
     std::vector<Variant> original;
     RowState state = RowState::Unchanged;
+    uint32_t stored = 0;
     double bookmark = 0;
 };
 
@@ -45,6 +55,7 @@ struct RowSet {
     std::vector<ColumnRef> columns;
     std::vector<Row> rows;
     std::vector<Row> deleted;   // rows whose deletion is still pending
+    std::shared_ptr<const RowStore> store;   // the values of rows without their own
     std::shared_ptr<const PersistTableInfo> info;
 };
 
@@ -59,6 +70,9 @@ public:
     const ColumnRef& ColumnAt(size_t i) const noexcept { return m_columns[i]; }
     // Finds the column an Item index names (name, ordinal, by reference).
     HRESULT FindColumn(const VARIANT& index, ColumnRef& column) const;
+    // The same, pointing at the collection's own entry (valid until the
+    // columns change).
+    HRESULT FindColumn(const VARIANT& index, const ColumnRef*& column) const;
     HRESULT AppendColumn(BSTR name, LONG type, LONG definedSize, LONG attributes);
     HRESULT DeleteColumn(const VARIANT& index);
     // Changes a property of a column: allowed while the recordset is closed.
@@ -67,11 +81,15 @@ public:
     HRESULT WriteValue(Column& column, const VARIANT& value);
     HRESULT ReadOriginalValue(const Column& column, VARIANT* value) const;
     // The value of a column in the current row, without a copy (for chunks
-    // and sizes); null when there is no current row.
-    const VARIANT* CurrentValue(const Column& column) const noexcept;
+    // and sizes); null when there is no current row.  Gives the row VARIANTs
+    // of its own first (may throw std::bad_alloc).
+    const VARIANT* CurrentValue(const Column& column);
     // Bookmark of the current row, -1 when there is none.
     double CurrentBookmark() const noexcept;
     bool IsOpen() const noexcept { return m_open; }
+    // Takes over a Field object made for one of the columns; it lives until
+    // the recordset goes.  False when memory runs out.
+    bool KeepField(FieldObject* field) noexcept;
 
     // Reports a failure of an operation on this recordset's data, with the
     // extra text the operation left (for the Fields and Field objects too).
@@ -181,7 +199,7 @@ public:
 private:
     friend class DispatchObject<RecordsetObject, _Recordset>;
     RecordsetObject() = default;
-    ~RecordsetObject() override = default;
+    ~RecordsetObject() override;
 
     // Runs a method body and reports its ADO failure for `iid`.
     template <class Body>
@@ -213,6 +231,11 @@ private:
     HRESULT DoClose() noexcept;
     HRESULT ResetColumnsForOpen();
     double NextBookmark() noexcept { return ++m_lastBookmark; }
+    // The value of a cell: the row's own VARIANT, or one made from the store
+    // in `scratch`.  Throws std::bad_alloc when memory runs out.
+    const VARIANT* CellOf(const Row& row, size_t ordinal, Variant& scratch) const;
+    // Gives a row read from the store VARIANTs of its own, before it changes.
+    void OwnValues(Row& row);
 
     bool m_open = false;
     bool m_fabricated = false;
@@ -242,8 +265,11 @@ private:
     std::u16string m_index;
     std::u16string m_openedFile;   // the file the recordset was opened from
     std::shared_ptr<const PersistTableInfo> m_persistInfo;   // what that file said besides rows
+    std::shared_ptr<const RowStore> m_store;                 // the values read from that file
     std::u16string m_savedFile;    // the file of the last Save
     LONG m_openOptions = adCmdUnspecified;
+
+    std::vector<FieldObject*> m_fieldObjects;   // every Field made, owned
 
     std::u16string m_detail;       // extra text for the error being reported
     bool m_replaceDetail = false;  // the text replaces ADO's description

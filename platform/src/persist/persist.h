@@ -351,11 +351,61 @@ Result<Table> Load(std::string_view document) noexcept;
 // Reads the file at `path` (a host path).
 Result<Table> LoadFile(const std::string& path) noexcept;
 
+// ---------------------------------------------------------------- reading row by row
+
+// Receives what a document holds while it is read, instead of a Table:
+// first the schema, then the rows in document order.  Rows come either whole
+// (Row) or value by value (BeginRow, SetValue / SetText for each column that is
+// not NULL, EndRow).  Reset drops everything received so far: the reading
+// starts again from the schema.  Members may throw std::bad_alloc, which
+// ends the reading with an OutOfMemory error.
+class RowSink {
+public:
+    virtual ~RowSink() = default;
+    virtual void Reset() = 0;
+    virtual void SetSchema(const Schema& schema) = 0;
+    // About this many rows are still to come (a hint for reserving space).
+    virtual void ExpectRows(size_t) {}
+    virtual void AddRow(Row&& row) = 0;
+    virtual void BeginRow(RowState state) = 0;
+    // A value of a column that is not a string column, never NULL.
+    virtual void SetValue(size_t column, const persist::Value& value) = 0;
+    // The value of a string column as UTF-8 (valid, at most the column's size).
+    virtual void SetText(size_t column, std::string_view utf8) = 0;
+    virtual void EndRow() = 0;
+};
+
+// Documents from this size on are read by parts; smaller ones whole.
+inline constexpr size_t kReadByPartsFrom = size_t{256} * 1024;
+
+// Reads a document into `sink`; what it accepts and refuses, and the values
+// it gives, are those of Load.  Large documents are parsed a part of the
+// data section at a time, so that the parser's tree never holds more than
+// one part; `byPartsFrom` sets the size from which that is done.
+std::optional<Error> Read(std::string_view document, RowSink& sink,
+                          size_t byPartsFrom = kReadByPartsFrom) noexcept;
+std::optional<Error> ReadFile(const std::string& path, RowSink& sink) noexcept;
+
 // Writes the table in the layout ADO writes: UTF-8 without declaration,
 // single-quoted attributes, tab indentation, long start tags wrapped.
 // Refuses (InvalidTable / UnsupportedType / ValueOutOfRange) a table that
 // could not be read back as it is: values not matching their column, types
 // the format cannot hold (Variant, IDispatch, IUnknown, Error ...).
 Result<std::string> Save(const Table& table) noexcept;
+
+// Rows handed to SaveRows one at a time.
+class RowSource {
+public:
+    virtual ~RowSource() = default;
+    // Puts the next row into `row` (which holds the previous one, so that
+    // its storage can be reused); false when there are no more.  May throw
+    // std::bad_alloc.
+    virtual bool Next(Row& row) = 0;
+};
+
+// Save of a table with `schema` whose rows `rows` gives in order (about
+// `rowCount` of them): the same document and the same refusals, without the
+// rows being gathered first.
+Result<std::string> SaveRows(const Schema& schema, RowSource& rows, size_t rowCount) noexcept;
 
 }  // namespace comhost::persist

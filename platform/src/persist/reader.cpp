@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -88,10 +90,14 @@ class Reader {
 public:
     explicit Reader(const XmlDocument& doc) : m_doc(doc) {}
 
+    using MaybeError = std::optional<Error>;
+
     Result<Table> Run();
+    // The schema section, and where the data section is.
+    MaybeError ReadHead(Schema& schema, RowContext& ctx, pugi::xml_node& dataElement);
+    MaybeError ReadUpdate(pugi::xml_node update, const RowContext& ctx, Row& row);
 
 private:
-    using MaybeError = std::optional<Error>;
 
     Error At(pugi::xml_node node, ErrorCategory c, const std::string& message) const {
         return m_doc.At(node, c, message);
@@ -112,7 +118,6 @@ private:
     MaybeError BuildContext(std::vector<Pending>& pending, Schema& schema, RowContext& ctx);
 
     MaybeError ReadRows(pugi::xml_node container, const RowContext& ctx, std::vector<Row>& rows);
-    MaybeError ReadUpdate(pugi::xml_node update, const RowContext& ctx, Row& row);
     // Reads the attributes and chapter rows of a row element into `row`.
     // With `present`, marks the columns the element gives (for the changed
     // row of an update) and accepts rs:setnull there.
@@ -598,6 +603,15 @@ Reader::MaybeError Reader::ReadRows(pugi::xml_node container, const RowContext& 
 // ---------------------------------------------------------------- document
 
 Result<Table> Reader::Run() {
+    Table table;
+    RowContext ctx;
+    pugi::xml_node dataEl;
+    if (auto e = ReadHead(table.schema, ctx, dataEl)) return *e;
+    if (auto e = ReadRows(dataEl, ctx, table.rows)) return *e;
+    return table;
+}
+
+Reader::MaybeError Reader::ReadHead(Schema& schema, RowContext& ctx, pugi::xml_node& dataElement) {
     const pugi::xml_node root = m_doc.Root();
     const ExpandedName rootName = ElementName(root);
     if (!rootName.Is("", "xml"))
@@ -622,12 +636,8 @@ Result<Table> Reader::Run() {
     if (!schemaEl)
         return At(root, ErrorCategory::NotRecordset, "the document has no schema section (s:Schema)");
     if (!dataEl) return At(root, ErrorCategory::NotRecordset, "the document has no data section (rs:data)");
-
-    Table table;
-    RowContext ctx;
-    if (auto e = ReadSchema(schemaEl, table.schema, ctx)) return *e;
-    if (auto e = ReadRows(dataEl, ctx, table.rows)) return *e;
-    return table;
+    dataElement = dataEl;
+    return ReadSchema(schemaEl, schema, ctx);
 }
 
 Error OutOfMemory() {
@@ -635,6 +645,424 @@ Error OutOfMemory() {
     e.category = ErrorCategory::OutOfMemory;
     e.message = "out of memory";
     return e;
+}
+
+// ---------------------------------------------------------------- reading by parts
+
+// Thrown where reading by parts stops; the document is then read whole,
+// which gives the same values or the exact error.
+struct GiveUp {};
+
+std::string_view LocalPart(std::string_view qname) noexcept {
+    const size_t colon = qname.find(':');
+    return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
+}
+
+// A large document read a part of its data section at a time.  The head (up
+// to the data section's start tag) is parsed and checked as a document of
+// its own, closed by end tags added to it; the data section is cut between
+// rows into parts of about kPartBytes, each parsed as a fragment with the
+// namespace bindings of the data section around it.  Rows are checked and
+// read here directly; anything else in the data section goes through the
+// general checks and reader.  Whatever this does not handle, it gives up on
+// (GiveUp), and the caller reads the document whole.
+class PartReader {
+public:
+    PartReader(std::string_view text, RowSink& sink) : m_text(text), m_sink(sink) {}
+
+    void Run();
+
+private:
+    static constexpr size_t kPartBytes = size_t{256} * 1024;
+    enum class Container { Data, Insert, Delete };
+    // A tag in the rowset namespace's prefix found in the data section.
+    struct RowsetTag {
+        size_t pos;
+        size_t end;
+        std::string_view local;
+        bool close;
+        bool empty;
+    };
+
+    [[noreturn]] static void Stop() { throw GiveUp{}; }
+    size_t TagEnd(size_t i) const;
+    std::string_view TagName(size_t i) const;
+    void FindDataSection();
+    void FindBodyEnd();
+    void ReadHead();
+    void FindRowsetTags();
+    void ReadSegment(size_t from, size_t to, Container container);
+    void ReadPart(size_t from, size_t to, Container container);
+    void ReadRowFast(pugi::xml_node row, Container container);
+    bool IsRow(pugi::xml_node element);
+
+    std::string_view m_text;
+    RowSink& m_sink;
+    std::string_view m_rootName, m_dataName, m_prefix;
+    size_t m_bodyStart = 0, m_bodyEnd = 0;
+
+    std::unique_ptr<XmlDocument> m_head;
+    std::unique_ptr<Reader> m_reader;
+    Schema m_schema;
+    RowContext m_ctx;
+    std::vector<Binding> m_outer;
+    std::vector<uint64_t> m_lengthLimits;  // per column, 0: none
+    std::vector<RowsetTag> m_tags;
+    std::vector<std::pair<size_t, size_t>> m_spans;  // elements that parts may not cut
+    size_t m_span = 0;
+
+    std::string m_rowName;  // qualified name of the row elements, once seen
+    std::string m_part;
+    pugi::xml_document m_partDoc;
+    std::string m_decoded;
+    std::vector<uint64_t> m_seen;  // per column: the row that last gave it
+    uint64_t m_rowNumber = 0;
+    size_t m_bytesRead = 0;
+    bool m_hinted = false;
+};
+
+size_t PartReader::TagEnd(size_t i) const {
+    char quote = 0;
+    for (size_t j = i + 1; j < m_text.size(); ++j) {
+        const char c = m_text[j];
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '>') {
+            return j + 1;
+        } else if (c == '<') {
+            Stop();
+        }
+    }
+    Stop();
+}
+
+std::string_view PartReader::TagName(size_t i) const {
+    size_t j = i;
+    while (j < m_text.size() && !IsXmlSpace(m_text[j]) && m_text[j] != '/' && m_text[j] != '>') ++j;
+    return m_text.substr(i, j - i);
+}
+
+// Walks the markup before the data section: the document element's start
+// tag and, among its children, the first start tag named "data".
+void PartReader::FindDataSection() {
+    size_t i = 0;
+    size_t depth = 0;
+    for (;;) {
+        i = m_text.find('<', i);
+        if (i == std::string_view::npos) Stop();
+        const std::string_view rest = m_text.substr(i);
+        auto skipTo = [&](std::string_view close, size_t from) {
+            const size_t j = m_text.find(close, from);
+            if (j == std::string_view::npos) Stop();
+            i = j + close.size();
+        };
+        if (rest.substr(0, 4) == "<!--") {
+            skipTo("-->", i + 4);
+            continue;
+        }
+        if (rest.substr(0, 9) == "<![CDATA[") {
+            skipTo("]]>", i + 9);
+            continue;
+        }
+        if (rest.substr(0, 2) == "<?") {
+            skipTo("?>", i + 2);
+            continue;
+        }
+        if (rest.substr(0, 2) == "<!") Stop();
+        const size_t end = TagEnd(i);
+        if (rest.substr(0, 2) == "</") {
+            if (depth <= 1) Stop();
+            --depth;
+            i = end;
+            continue;
+        }
+        const std::string_view name = TagName(i + 1);
+        const bool empty = m_text[end - 2] == '/';
+        if (name.empty()) Stop();
+        if (depth == 0) {
+            if (empty) Stop();
+            m_rootName = name;
+        } else if (depth == 1 && LocalPart(name) == "data") {
+            if (empty) Stop();
+            m_dataName = name;
+            m_bodyStart = end;
+            return;
+        }
+        if (!empty) ++depth;
+        i = end;
+    }
+}
+
+// The document must end with the data section's end tag and the document
+// element's, with nothing but white space around them.
+void PartReader::FindBodyEnd() {
+    size_t e = m_text.size();
+    auto endTag = [&](std::string_view name) {
+        while (e > m_bodyStart && IsXmlSpace(m_text[e - 1])) --e;
+        if (e == m_bodyStart || m_text[e - 1] != '>') Stop();
+        size_t k = e - 1;
+        while (k > m_bodyStart && IsXmlSpace(m_text[k - 1])) --k;
+        if (k < m_bodyStart + name.size() + 2) Stop();
+        const size_t start = k - name.size() - 2;
+        if (m_text.substr(start, 2) != "</" || m_text.substr(start + 2, name.size()) != name) Stop();
+        e = start;
+    };
+    endTag(m_rootName);
+    endTag(m_dataName);
+    m_bodyEnd = e;
+}
+
+void PartReader::ReadHead() {
+    std::string head;
+    head.reserve(m_bodyStart + m_dataName.size() + m_rootName.size() + 8);
+    head.append(m_text.substr(0, m_bodyStart));
+    head.append("</").append(m_dataName).append("></").append(m_rootName).append(">");
+    m_head = std::make_unique<XmlDocument>();
+    if (m_head->Parse(head)) Stop();
+    m_reader = std::make_unique<Reader>(*m_head);
+    pugi::xml_node dataEl;
+    if (m_reader->ReadHead(m_schema, m_ctx, dataEl)) Stop();
+    if (std::string_view(dataEl.name()) != m_dataName || dataEl.first_child()) Stop();
+    // Chapters nest rows in rows: read whole.
+    if (!m_ctx.chapterColumns.empty()) Stop();
+    m_prefix = SplitName(m_dataName).prefix;
+    if (m_prefix.empty()) Stop();
+    m_outer = ScopeAt(dataEl);
+    for (const Column& c : m_schema.columns) {
+        const bool isLong = (c.attributes & field_attr::Long) != 0 || c.type == DataType::LongVarChar ||
+                            c.type == DataType::LongVarWChar || c.type == DataType::LongVarBinary;
+        m_lengthLimits.push_back(isLong || !c.maxLength ? 0 : *c.maxLength);
+    }
+    m_seen.assign(m_schema.columns.size(), 0);
+    m_sink.SetSchema(m_schema);
+}
+
+// Tags with the data section's prefix: the containers of pending changes
+// (rs:insert, rs:delete) and the elements a part must not cut (rs:update).
+void PartReader::FindRowsetTags() {
+    std::string open = "<";
+    open.append(m_prefix).push_back(':');
+    const char* base = m_text.data();
+    size_t i = m_bodyStart;
+    while (i < m_bodyEnd) {
+        const void* hit = std::memchr(base + i, '<', m_bodyEnd - i);
+        if (!hit) break;
+        i = static_cast<size_t>(static_cast<const char*>(hit) - base);
+        const bool close = i + 1 < m_bodyEnd && m_text[i + 1] == '/';
+        const size_t nameAt = i + 1 + (close ? 1 : 0);
+        if (m_text.compare(nameAt, open.size() - 1, open, 1, open.size() - 1) == 0) {
+            const size_t end = TagEnd(i);
+            if (end > m_bodyEnd) Stop();
+            const std::string_view name = TagName(nameAt);
+            m_tags.push_back({i, end, LocalPart(name), close, m_text[end - 2] == '/'});
+            i = end;
+        } else {
+            ++i;
+        }
+    }
+}
+
+bool PartReader::IsRow(pugi::xml_node element) {
+    const std::string_view name = element.name();
+    if (!m_rowName.empty()) return name == m_rowName;
+    const QName q = SplitName(name);
+    if (q.local != "row" || !IsQName(name)) return false;
+    for (pugi::xml_attribute a : element.attributes())
+        if (std::string_view(a.name()).substr(0, 5) == "xmlns") return false;
+    if (NamespaceOf(element, q.prefix) != kNsRow) return false;
+    m_rowName.assign(name);
+    return true;
+}
+
+// Characters that a value needs decoding for, and the end of the text.
+constexpr std::array<bool, 256> kNeedsDecoding = [] {
+    std::array<bool, 256> t{};
+    t[0] = t['&'] = t['<'] = t['\t'] = t['\n'] = t['\r'] = true;
+    return t;
+}();
+
+// The UTF-16 length of valid UTF-8 text.
+size_t Utf16Length(std::string_view s) noexcept {
+    size_t n = 0;
+    for (char c : s) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b & 0xC0) != 0x80) ++n;
+        if (b >= 0xF0) ++n;
+    }
+    return n;
+}
+
+void PartReader::ReadRowFast(pugi::xml_node row, Container container) {
+    if (row.first_child()) Stop();
+    m_sink.BeginRow(container == Container::Data     ? RowState::Unchanged
+                    : container == Container::Insert ? RowState::Inserted
+                                                     : RowState::Deleted);
+    ++m_rowNumber;
+    const size_t columns = m_schema.columns.size();
+    size_t expect = 0;
+    for (pugi::xml_attribute a = row.first_attribute(); a; a = a.next_attribute()) {
+        const char* name = a.name();
+        size_t index;
+        // Columns mostly come in schema order.
+        if (expect < columns && std::strcmp(name, m_ctx.xmlNames[expect].c_str()) == 0) {
+            index = expect;
+        } else {
+            auto it = m_ctx.byName.find(std::string_view(name));
+            if (it == m_ctx.byName.end()) Stop();
+            index = it->second;
+        }
+        expect = index + 1;
+        if (m_seen[index] == m_rowNumber) Stop();
+        m_seen[index] = m_rowNumber;
+
+        const char* value = a.value();
+        const char* p = value;
+        while (!kNeedsDecoding[static_cast<unsigned char>(*p)]) ++p;
+        std::string_view text;
+        if (*p == 0) {
+            text = std::string_view(value, static_cast<size_t>(p - value));
+        } else {
+            m_decoded.clear();
+            DecodeFailure failure;
+            if (!DecodeXmlText(value, true, &m_decoded, failure)) Stop();
+            text = m_decoded;
+        }
+        const ValueForm form = m_ctx.forms[index];
+        if (form == ValueForm::String) {
+            const uint64_t limit = m_lengthLimits[index];
+            if (limit != 0 && text.size() > limit && Utf16Length(text) > limit) Stop();
+            m_sink.SetText(index, text);
+        } else {
+            persist::Value v;
+            if (ParseValue(m_schema.columns[index], form, text, v) != ValueStatus::Ok || IsNull(v)) Stop();
+            m_sink.SetValue(index, v);
+        }
+    }
+    m_sink.EndRow();
+}
+
+void PartReader::ReadPart(size_t from, size_t to, Container container) {
+    m_part.assign(m_text.substr(from, to - from));
+    const pugi::xml_parse_result r =
+        m_partDoc.load_buffer_inplace(m_part.data(), m_part.size(), kParseFlags, pugi::encoding_utf8);
+    if (!r) Stop();
+    const size_t depth = container == Container::Data ? 2 : 3;
+    for (pugi::xml_node n : m_partDoc.children()) {
+        switch (n.type()) {
+        case pugi::node_element:
+            if (IsRow(n)) {
+                ReadRowFast(n, container);
+            } else if (container == Container::Data) {
+                const ExpandedName en = ElementName(n);
+                if (en.Is(kNsRow, "row") || en.Is(kNsRowset, "insert") || en.Is(kNsRowset, "delete")) Stop();
+                if (CheckSubtree(n, depth)) Stop();
+                if (en.Is(kNsRowset, "update")) {
+                    Row row;
+                    if (m_reader->ReadUpdate(n, m_ctx, row)) Stop();
+                    m_sink.AddRow(std::move(row));
+                }
+                // Other elements in the data section are ignored, as ADO does.
+            } else {
+                Stop();
+            }
+            break;
+        case pugi::node_pcdata: {
+            DecodeFailure failure;
+            if (!DecodeXmlText(n.value(), false, nullptr, failure)) Stop();
+            break;
+        }
+        case pugi::node_cdata:
+        case pugi::node_comment:
+        case pugi::node_pi: break;
+        default: Stop();
+        }
+    }
+    m_bytesRead += to - from;
+    if (!m_hinted && m_rowNumber > 0) {
+        m_hinted = true;
+        const double perRow = static_cast<double>(m_bytesRead) / static_cast<double>(m_rowNumber);
+        m_sink.ExpectRows(static_cast<size_t>(static_cast<double>(m_bodyEnd - m_bodyStart) / perRow * 1.05) + 16);
+    }
+}
+
+// The content of one container between `from` and `to`, cut into parts
+// before a '<' near every kPartBytes, outside the elements parts may not cut.
+void PartReader::ReadSegment(size_t from, size_t to, Container container) {
+    while (from < to) {
+        size_t cut = to;
+        if (to - from > kPartBytes + kPartBytes / 2) {
+            size_t at = from + kPartBytes;
+            for (;;) {
+                while (m_span < m_spans.size() && m_spans[m_span].second <= at) ++m_span;
+                if (m_span < m_spans.size() && m_spans[m_span].first < at) at = m_spans[m_span].second;
+                const void* hit = at < to ? std::memchr(m_text.data() + at, '<', to - at) : nullptr;
+                if (!hit) break;
+                const size_t c = static_cast<size_t>(static_cast<const char*>(hit) - m_text.data());
+                if (m_span < m_spans.size() && m_spans[m_span].first <= c && c < m_spans[m_span].second) {
+                    at = m_spans[m_span].second;
+                    continue;
+                }
+                cut = c;
+                break;
+            }
+        }
+        ReadPart(from, cut, container);
+        from = cut;
+    }
+}
+
+void PartReader::Run() {
+    FindDataSection();
+    FindBodyEnd();
+    ReadHead();
+    FindRowsetTags();
+    OuterScope scope(&m_outer);
+
+    // Spans of the elements other than the containers, outermost only.
+    size_t depth = 0, start = 0;
+    for (const RowsetTag& t : m_tags) {
+        if (t.local == "insert" || t.local == "delete") {
+            if (depth != 0) Stop();
+            continue;
+        }
+        if (t.empty) continue;
+        if (!t.close) {
+            if (depth++ == 0) start = t.pos;
+        } else {
+            if (depth == 0) Stop();
+            if (--depth == 0) m_spans.push_back({start, t.end});
+        }
+    }
+    if (depth != 0) Stop();
+
+    // The containers, with nothing on their tags but the name.
+    auto plainTag = [&](const RowsetTag& t) {
+        size_t j = t.pos + (t.close ? 2 : 1) + m_prefix.size() + 1 + t.local.size();
+        while (j < t.end - 1 && IsXmlSpace(m_text[j])) ++j;
+        return j == t.end - 1 && !t.empty;
+    };
+    Container container = Container::Data;
+    size_t from = m_bodyStart;
+    for (const RowsetTag& t : m_tags) {
+        if (t.local != "insert" && t.local != "delete") continue;
+        if (!plainTag(t)) Stop();
+        const Container which = t.local == "insert" ? Container::Insert : Container::Delete;
+        if (t.close ? container != which : container != Container::Data) Stop();
+        ReadSegment(from, t.pos, container);
+        container = t.close ? Container::Data : which;
+        from = t.end;
+    }
+    if (container != Container::Data) Stop();
+    ReadSegment(from, m_bodyEnd, container);
+}
+
+// Replays a table read whole into a sink.
+void Replay(Table&& table, RowSink& sink) {
+    sink.SetSchema(table.schema);
+    sink.ExpectRows(table.rows.size());
+    for (Row& row : table.rows) sink.AddRow(std::move(row));
 }
 
 }  // namespace
@@ -657,55 +1085,118 @@ Result<Table> Load(std::string_view document) noexcept {
     }
 }
 
+namespace {
+
+// The bytes of a file, read without first clearing the buffer.
+struct FileBytes {
+    std::unique_ptr<char[]> data;
+    size_t size = 0;
+    std::string_view View() const noexcept { return {data.get(), size}; }
+};
+
+std::optional<Error> ReadWholeFile(const std::string& path, FileBytes& out) {
+    auto ioError = [&](int err, const char* what) {
+        Error e;
+        e.category = ErrorCategory::Io;
+        e.message = std::string(what) + " '" + path + "': " + std::generic_category().message(err);
+        return e;
+    };
+    auto tooLarge = [&](const std::string& what) {
+        Error e;
+        e.category = ErrorCategory::TooLarge;
+        e.message = "the file '" + path + "' " + what;
+        return e;
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return ioError(errno, "cannot open");
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return ioError(errno, "cannot read");
+    if (S_ISDIR(st.st_mode)) return ioError(EISDIR, "cannot read");
+    if (!S_ISREG(st.st_mode)) {
+        Error e;
+        e.category = ErrorCategory::Io;
+        e.message = "cannot read '" + path + "': not a regular file";
+        return e;
+    }
+    if (st.st_size > 0 && static_cast<uint64_t>(st.st_size) > kMaxDocumentBytes)
+        return tooLarge("is " + std::to_string(st.st_size) + " bytes long; at most " +
+                        std::to_string(kMaxDocumentBytes) + " are read");
+    // One byte more than the size, so that the end of the file is seen
+    // without growing the buffer.
+    size_t capacity = (st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0) + 1;
+    out.data = std::make_unique_for_overwrite<char[]>(capacity);
+    out.size = 0;
+    for (;;) {
+        if (out.size == capacity) {
+            // The file grew while it was read.
+            const size_t grown = capacity + std::max<size_t>(capacity / 2, 65536);
+            auto bigger = std::make_unique_for_overwrite<char[]>(grown);
+            std::memcpy(bigger.get(), out.data.get(), out.size);
+            out.data = std::move(bigger);
+            capacity = grown;
+        }
+        const ssize_t n = ::read(fd, out.data.get() + out.size, capacity - out.size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return ioError(errno, "cannot read");
+        }
+        if (n == 0) break;
+        out.size += static_cast<size_t>(n);
+        if (out.size > kMaxDocumentBytes)
+            return tooLarge("is longer than " + std::to_string(kMaxDocumentBytes) + " bytes");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 Result<Table> LoadFile(const std::string& path) noexcept {
     try {
-        auto ioError = [&](int err, const char* what) {
-            Error e;
-            e.category = ErrorCategory::Io;
-            e.message = std::string(what) + " '" + path + "': " + std::generic_category().message(err);
-            return e;
-        };
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return ioError(errno, "cannot open");
-        struct FdCloser {
-            int fd;
-            ~FdCloser() { ::close(fd); }
-        } closer{fd};
-        struct stat st {};
-        if (::fstat(fd, &st) != 0) return ioError(errno, "cannot read");
-        if (S_ISDIR(st.st_mode)) return ioError(EISDIR, "cannot read");
-        if (!S_ISREG(st.st_mode)) {
-            Error e;
-            e.category = ErrorCategory::Io;
-            e.message = "cannot read '" + path + "': not a regular file";
-            return e;
-        }
-        if (st.st_size > 0 && static_cast<uint64_t>(st.st_size) > kMaxDocumentBytes) {
-            Error e;
-            e.category = ErrorCategory::TooLarge;
-            e.message = "the file '" + path + "' is " + std::to_string(st.st_size) + " bytes long; at most " +
-                        std::to_string(kMaxDocumentBytes) + " are read";
-            return e;
-        }
-        std::string bytes;
-        bytes.reserve(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0);
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return ioError(errno, "cannot read");
-            }
-            if (n == 0) break;
-            bytes.append(buffer, static_cast<size_t>(n));
-            if (bytes.size() > kMaxDocumentBytes) {
-                Error e;
-                e.category = ErrorCategory::TooLarge;
-                e.message = "the file '" + path + "' is longer than " + std::to_string(kMaxDocumentBytes) + " bytes";
-                return e;
+        FileBytes bytes;
+        if (auto e = ReadWholeFile(path, bytes)) return *e;
+        return Load(bytes.View());
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    } catch (const std::length_error&) {
+        return OutOfMemory();
+    }
+}
+
+std::optional<Error> Read(std::string_view document, RowSink& sink, size_t byPartsFrom) noexcept {
+    try {
+        std::string_view text;
+        size_t bad = 0;
+        const char* problem = "";
+        if (document.size() >= byPartsFrom && document.size() <= kMaxDocumentBytes &&
+            Utf8DocumentText(document, text) && CheckXmlUtf8(text, bad, problem)) {
+            try {
+                PartReader reader(text, sink);
+                reader.Run();
+                return std::nullopt;
+            } catch (const GiveUp&) {
+                sink.Reset();
             }
         }
-        return Load(bytes);
+        Result<Table> table = Load(document);
+        if (!table) return table.error();
+        Replay(std::move(table.value()), sink);
+        return std::nullopt;
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    } catch (const std::length_error&) {
+        return OutOfMemory();
+    }
+}
+
+std::optional<Error> ReadFile(const std::string& path, RowSink& sink) noexcept {
+    try {
+        FileBytes bytes;
+        if (auto e = ReadWholeFile(path, bytes)) return *e;
+        return Read(bytes.View(), sink);
     } catch (const std::bad_alloc&) {
         return OutOfMemory();
     } catch (const std::length_error&) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <new>
+#include <array>
 #include <set>
 #include <stdexcept>
 #include <unordered_set>
@@ -70,8 +71,14 @@ public:
     std::optional<Error> Plan(const Schema& schema, SchemaPlan& plan, size_t nesting);
     std::optional<Error> CheckRows(const SchemaPlan& plan, const std::vector<Row>& rows, bool top,
                                    const std::string& where);
+    // The checks of CheckRows for one row, the `number`th.
+    std::optional<Error> CheckRow(const SchemaPlan& plan, const Row& row, bool top, const std::string& where,
+                                  size_t number);
 
     void WriteDocument(const SchemaPlan& plan, const std::vector<Row>& rows);
+    // The same document, its rows taken one at a time from `source` and
+    // checked as they come.
+    std::optional<Error> WriteDocument(const SchemaPlan& plan, RowSource& source);
 
     std::string out;
 
@@ -109,10 +116,27 @@ private:
 // Escapes a value for a single-quoted attribute.  Characters XML would
 // normalise away (TAB, CR, LF) or cannot hold literally (the other C0
 // controls, U+FFFE, U+FFFF) become character references.
+// Bytes AppendEscaped looks at more closely: controls, markup characters,
+// and 0xEF, which starts U+FFFE and U+FFFF.
+constexpr std::array<bool, 256> kEscapeCandidate = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 0x20; ++c) t[static_cast<size_t>(c)] = true;
+    t['&'] = t['<'] = t['>'] = t['\''] = t['"'] = t[0xEF] = true;
+    return t;
+}();
+
 void AppendEscaped(std::string& out, std::string_view s) {
     static const char hex[] = "0123456789ABCDEF";
     size_t i = 0;
     while (i < s.size()) {
+        // Runs of plain characters are copied at once.
+        size_t plain = i;
+        while (plain < s.size() && !kEscapeCandidate[static_cast<unsigned char>(s[plain])]) ++plain;
+        if (plain != i) {
+            out.append(s.data() + i, plain - i);
+            i = plain;
+            if (i == s.size()) break;
+        }
         const auto b = static_cast<unsigned char>(s[i]);
         if (b < 0x20) {
             out += "&#x";
@@ -142,21 +166,23 @@ void AppendEscaped(std::string& out, std::string_view s) {
 }
 
 void Writer::Attr(std::string_view name, std::string_view utf8Value) {
-    std::string text;
-    text.reserve(name.size() + utf8Value.size() + 3);
-    text += name;
-    text += "='";
-    AppendEscaped(text, utf8Value);
-    text += '\'';
-    const size_t lineLength = out.size() - m_lineStart;
-    // Long start tags continue on the next line, one tab deeper plus a space.
-    if (lineLength + 1 + text.size() > kWrapColumn && lineLength > static_cast<size_t>(m_tagDepth) + 2) {
-        out += '\n';
-        m_lineStart = out.size();
-        Tabs(m_tagDepth + 1);
-    }
+    // Written in place, then moved to a line of its own if the start tag
+    // gets too long with it.
+    const size_t start = out.size();
+    const size_t lineLength = start - m_lineStart;
     out += ' ';
-    out += text;
+    out += name;
+    out += "='";
+    AppendEscaped(out, utf8Value);
+    out += '\'';
+    const size_t textSize = out.size() - start - 1;
+    // Long start tags continue on the next line, one tab deeper plus a space.
+    if (lineLength + 1 + textSize > kWrapColumn && lineLength > static_cast<size_t>(m_tagDepth) + 2) {
+        std::string breakLine = "\n";
+        breakLine.append(static_cast<size_t>(m_tagDepth) + 1, '\t');
+        out.insert(start, breakLine);
+        m_lineStart = start + 1;
+    }
 }
 
 // ---------------------------------------------------------------- planning
@@ -267,23 +293,30 @@ std::optional<Error> Writer::Plan(const Schema& schema, SchemaPlan& plan, size_t
 
 std::optional<Error> Writer::CheckRows(const SchemaPlan& plan, const std::vector<Row>& rows, bool top,
                                        const std::string& where) {
+    for (size_t r = 0; r < rows.size(); ++r) {
+        if (auto e = CheckRow(plan, rows[r], top, where, r + 1)) return e;
+    }
+    return std::nullopt;
+}
+
+std::optional<Error> Writer::CheckRow(const SchemaPlan& plan, const Row& row, bool top, const std::string& where,
+                                      size_t number) {
     const Schema& schema = *plan.schema;
     const size_t n = schema.columns.size();
-    for (size_t r = 0; r < rows.size(); ++r) {
-        const Row& row = rows[r];
-        const std::string at = where + "row " + std::to_string(r + 1);
+    {
+        auto at = [&] { return where + "row " + std::to_string(number); };
         if (row.values.size() != n)
-            return Refuse(ErrorCategory::InvalidTable, at + " has " + std::to_string(row.values.size()) +
+            return Refuse(ErrorCategory::InvalidTable, at() + " has " + std::to_string(row.values.size()) +
                                                            " values for " + std::to_string(n) + " columns");
         if (!top && row.state != RowState::Unchanged)
-            return Refuse(ErrorCategory::InvalidTable, at + " is a chapter row with a pending change, which "
+            return Refuse(ErrorCategory::InvalidTable, at() + " is a chapter row with a pending change, which "
                                                             "the format cannot hold");
         if (row.state == RowState::Modified && row.original.size() != n)
-            return Refuse(ErrorCategory::InvalidTable, at + " is modified but has " +
+            return Refuse(ErrorCategory::InvalidTable, at() + " is modified but has " +
                                                            std::to_string(row.original.size()) +
                                                            " original values for " + std::to_string(n) + " columns");
         if (!row.chapters.empty() && row.chapters.size() != plan.chapterColumns.size())
-            return Refuse(ErrorCategory::InvalidTable, at + " has rows for " + std::to_string(row.chapters.size()) +
+            return Refuse(ErrorCategory::InvalidTable, at() + " has rows for " + std::to_string(row.chapters.size()) +
                                                            " chapters; the schema has " +
                                                            std::to_string(plan.chapterColumns.size()));
         for (int pass = 0; pass < 2; ++pass) {
@@ -294,13 +327,13 @@ std::optional<Error> Writer::CheckRows(const SchemaPlan& plan, const std::vector
                 const ValueStatus st = CheckValue(schema.columns[i], plan.forms[i], values[i], why);
                 if (st != ValueStatus::Ok)
                     return Refuse(st == ValueStatus::Range ? ErrorCategory::ValueOutOfRange : ErrorCategory::InvalidTable,
-                                  at + ", column " + Quoted(schema.columns[i].name) + (pass == 1 ? " (original value) " : " ") +
+                                  at() + ", column " + Quoted(schema.columns[i].name) + (pass == 1 ? " (original value) " : " ") +
                                       why);
             }
         }
         for (size_t k = 0; k < row.chapters.size(); ++k) {
             if (auto e = CheckRows(*plan.chapters[k], row.chapters[k], false,
-                                   at + ", chapter " + Quoted(schema.columns[plan.chapterColumns[k]].name) + ", "))
+                                   at() + ", chapter " + Quoted(schema.columns[plan.chapterColumns[k]].name) + ", "))
                 return e;
         }
     }
@@ -437,6 +470,59 @@ void Writer::WriteRow(const SchemaPlan& plan, const Row& row, int depth, std::st
     EndTag(depth, element);
 }
 
+std::optional<Error> Writer::WriteDocument(const SchemaPlan& plan, RowSource& source) {
+    // The head as for a whole table: written for no rows, then cut before
+    // the end of the data section.
+    WriteDocument(plan, {});
+    const std::string_view tail = "</rs:data>\n</xml>\n";
+    out.resize(out.size() - tail.size());
+    Row row;
+    size_t number = 0;
+    const char* section = nullptr;  // the rs:insert or rs:delete open
+    while (source.Next(row)) {
+        ++number;
+        if (auto e = CheckRow(plan, row, true, "", number)) return e;
+        const char* wanted = row.state == RowState::Inserted  ? "rs:insert"
+                             : row.state == RowState::Deleted ? "rs:delete"
+                                                              : nullptr;
+        if (section && section != wanted) {
+            out += "\t</";
+            out += section;
+            out += ">\n";
+            section = nullptr;
+        }
+        switch (row.state) {
+        case RowState::Unchanged:
+            WriteRow(plan, row, 1, "z:row", row.values, nullptr);
+            break;
+        case RowState::Modified:
+            out += "\t<rs:update>\n\t\t<rs:original>\n";
+            WriteRow(plan, row, 3, "z:row", row.original, nullptr);
+            out += "\t\t</rs:original>\n";
+            WriteRow(plan, row, 2, "z:row", row.values, &row.original);
+            out += "\t</rs:update>\n";
+            break;
+        case RowState::Inserted:
+        case RowState::Deleted:
+            if (!section) {
+                section = wanted;
+                out += "\t<";
+                out += section;
+                out += ">\n";
+            }
+            WriteRow(plan, row, 2, "z:row", row.values, nullptr);
+            break;
+        }
+    }
+    if (section) {
+        out += "\t</";
+        out += section;
+        out += ">\n";
+    }
+    out += tail;
+    return std::nullopt;
+}
+
 void Writer::WriteDocument(const SchemaPlan& plan, const std::vector<Row>& rows) {
     out += "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'\n"
            "\txmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'\n"
@@ -490,7 +576,24 @@ Result<std::string> Save(const Table& table) noexcept {
         SchemaPlan plan;
         if (auto e = writer.Plan(table.schema, plan, 0)) return *e;
         if (auto e = writer.CheckRows(plan, table.rows, true, "")) return *e;
+        // A first guess at the size, so that the text is seldom moved.
+        writer.out.reserve(4096 + table.rows.size() * (16 + table.schema.columns.size() * 24));
         writer.WriteDocument(plan, table.rows);
+        return std::move(writer.out);
+    } catch (const std::bad_alloc&) {
+        return Refuse(ErrorCategory::OutOfMemory, "out of memory");
+    } catch (const std::length_error&) {
+        return Refuse(ErrorCategory::OutOfMemory, "out of memory");
+    }
+}
+
+Result<std::string> SaveRows(const Schema& schema, RowSource& rows, size_t rowCount) noexcept {
+    try {
+        Writer writer;
+        SchemaPlan plan;
+        if (auto e = writer.Plan(schema, plan, 0)) return *e;
+        writer.out.reserve(4096 + rowCount * (16 + schema.columns.size() * 24));
+        if (auto e = writer.WriteDocument(plan, rows)) return *e;
         return std::move(writer.out);
     } catch (const std::bad_alloc&) {
         return Refuse(ErrorCategory::OutOfMemory, "out of memory");

@@ -124,17 +124,16 @@ std::optional<Error> ToUtf8(std::string_view bytes, std::string& out) {
 
 // ---- namespace bookkeeping during the check
 
-struct Binding {
-    std::string prefix;  // empty: the default namespace
-    std::string uri;
-    size_t depth;
-};
+thread_local const std::vector<Binding>* t_outerScope = nullptr;
 
 class Checker {
 public:
     explicit Checker(const XmlDocument& doc) : m_doc(doc) {}
 
     std::optional<Error> Run(const pugi::xml_document& document);
+    // One element and its descendants, with the bindings of the current
+    // OuterScope in effect around it.
+    std::optional<Error> RunSubtree(pugi::xml_node element, size_t elementDepth);
 
 private:
     std::optional<Error> VisitElement(pugi::xml_node node, size_t depth);
@@ -228,6 +227,53 @@ std::optional<Error> Checker::VisitElement(pugi::xml_node node, size_t depth) {
     return std::nullopt;
 }
 
+std::optional<Error> Checker::RunSubtree(pugi::xml_node element, size_t elementDepth) {
+    if (const std::vector<Binding>* outer = OuterScope::Current()) {
+        // Innermost first there; the scope here is searched from its end.
+        for (auto it = outer->rbegin(); it != outer->rend(); ++it) m_scope.push_back({it->prefix, it->uri, 0});
+    }
+    const size_t base = m_scope.size();
+    pugi::xml_node node = element;
+    size_t depth = elementDepth;
+    while (node) {
+        switch (node.type()) {
+        case pugi::node_element:
+            if (auto e = VisitElement(node, depth)) return e;
+            break;
+        case pugi::node_pcdata: {
+            DecodeFailure failure;
+            if (!DecodeXmlText(node.value(), false, nullptr, failure))
+                return m_doc.At(node, ErrorCategory::NotWellFormed, "the text contains " + failure.reason);
+            break;
+        }
+        case pugi::node_doctype:
+        case pugi::node_declaration:
+            return m_doc.At(node, ErrorCategory::NotWellFormed, "a declaration inside the document element");
+        default: break;
+        }
+        if (node.type() == pugi::node_element && node.first_child()) {
+            node = node.first_child();
+            ++depth;
+            continue;
+        }
+        while (node) {
+            if (node.type() == pugi::node_element)
+                while (m_scope.size() > base && m_scope.back().depth >= depth) m_scope.pop_back();
+            if (depth == elementDepth) {
+                node = pugi::xml_node();
+                break;
+            }
+            if (node.next_sibling()) {
+                node = node.next_sibling();
+                break;
+            }
+            node = node.parent();
+            --depth;
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<Error> Checker::Run(const pugi::xml_document& document) {
     // Top level: declarations, comments, processing instructions and one element.
     size_t elements = 0;
@@ -308,13 +354,7 @@ std::optional<Error> XmlDocument::Parse(std::string_view bytes) {
     if (!CheckXmlUtf8(m_text, bad, problem))
         return AtOffset(bad, ErrorCategory::NotWellFormed, std::string("the document contains ") + problem);
 
-    // No entity or end-of-line processing by the parser: the raw text stays
-    // as written and DecodeXmlText checks and decodes it.  As a fragment the
-    // parser keeps text outside the document element, which the check
-    // below refuses, instead of dropping it.
-    const unsigned flags = pugi::parse_cdata | pugi::parse_declaration | pugi::parse_doctype | pugi::parse_pi |
-                           pugi::parse_comments | pugi::parse_fragment;
-    const pugi::xml_parse_result r = m_doc.load_buffer(m_text.data(), m_text.size(), flags, pugi::encoding_utf8);
+    const pugi::xml_parse_result r = m_doc.load_buffer(m_text.data(), m_text.size(), kParseFlags, pugi::encoding_utf8);
     if (r.status == pugi::status_out_of_memory) return MakeError(ErrorCategory::OutOfMemory, "out of memory");
     if (!r) {
         const size_t offset = r.offset < 0 ? 0 : static_cast<size_t>(r.offset);
@@ -364,6 +404,55 @@ Error XmlDocument::At(pugi::xml_node node, ErrorCategory category, const std::st
     return AtOffset(OffsetOf(node), category, message);
 }
 
+std::optional<Error> CheckSubtree(pugi::xml_node element, size_t depth) {
+    static const XmlDocument noText;
+    Checker checker(noText);
+    return checker.RunSubtree(element, depth);
+}
+
+bool Utf8DocumentText(std::string_view bytes, std::string_view& text) {
+    auto at = [&](size_t i) { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0x100u; };
+    if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
+        text = bytes.substr(3);
+        const std::string enc = DeclaredEncoding(text);
+        return enc.empty() || EqualsNoCase(enc, "utf-8") || EqualsNoCase(enc, "utf8");
+    }
+    if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == '<' && at(1) == 0) || (at(0) == 0xFE && at(1) == 0xFF) ||
+        (at(0) == 0 && at(1) == '<'))
+        return false;
+    const std::string enc = DeclaredEncoding(bytes);
+    text = bytes;
+    return enc.empty() || EqualsNoCase(enc, "utf-8") || EqualsNoCase(enc, "utf8") || EqualsNoCase(enc, "utf-16") ||
+           EqualsNoCase(enc, "us-ascii") || EqualsNoCase(enc, "ascii");
+}
+
+OuterScope::OuterScope(const std::vector<Binding>* bindings) noexcept : m_previous(t_outerScope) {
+    t_outerScope = bindings;
+}
+
+OuterScope::~OuterScope() { t_outerScope = m_previous; }
+
+const std::vector<Binding>* OuterScope::Current() noexcept { return t_outerScope; }
+
+std::vector<Binding> ScopeAt(pugi::xml_node element) {
+    std::vector<Binding> out;
+    for (pugi::xml_node n = element; n && n.type() == pugi::node_element; n = n.parent()) {
+        for (pugi::xml_attribute a : n.attributes()) {
+            const std::string_view an = a.name();
+            if (an == "xmlns") out.push_back({std::string(), AttributeText(a), 0});
+            else if (an.substr(0, 6) == "xmlns:") out.push_back({std::string(an.substr(6)), AttributeText(a), 0});
+        }
+    }
+    // An inner declaration hides an outer one of the same prefix.
+    std::vector<Binding> unique;
+    for (Binding& b : out) {
+        bool hidden = false;
+        for (const Binding& u : unique) hidden = hidden || u.prefix == b.prefix;
+        if (!hidden) unique.push_back(std::move(b));
+    }
+    return unique;
+}
+
 // ---------------------------------------------------------------- names
 
 namespace {
@@ -405,6 +494,10 @@ std::string NamespaceOf(pugi::xml_node node, std::string_view prefix) {
                                                   an.substr(6) == prefix))
                 return AttributeText(a);
         }
+    }
+    if (const std::vector<Binding>* outer = OuterScope::Current()) {
+        for (const Binding& b : *outer)
+            if (b.prefix == prefix) return b.uri;
     }
     return {};
 }

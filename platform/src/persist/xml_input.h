@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace comhost::persist::detail {
 
@@ -44,6 +45,52 @@ private:
     std::string m_text;  // the document as UTF-8, what pugixml parsed
     pugi::xml_document m_doc;
 };
+
+// A namespace binding in effect: prefix (empty: the default namespace) and
+// URI, with the depth of the element that declared it.
+struct Binding {
+    std::string prefix;
+    std::string uri;
+    size_t depth;
+};
+
+// The bindings in effect at `element` (its own declarations and its
+// ancestors'), innermost first.
+std::vector<Binding> ScopeAt(pugi::xml_node element);
+
+// Namespace lookups (NamespaceOf, ElementName) that reach the top of a tree
+// holding only part of a document continue in these bindings, the ones in
+// effect where that part sits in the whole document.  Set for the time a
+// part is read; one per thread.
+class OuterScope {
+public:
+    explicit OuterScope(const std::vector<Binding>* bindings) noexcept;
+    ~OuterScope();
+    OuterScope(const OuterScope&) = delete;
+    OuterScope& operator=(const OuterScope&) = delete;
+    static const std::vector<Binding>* Current() noexcept;
+
+private:
+    const std::vector<Binding>* m_previous;
+};
+
+// Runs the checks of XmlDocument::Parse (names, namespaces, references in
+// text, duplicate attributes) on one element, which sits `depth` levels below
+// the document element, and its descendants, in the current OuterScope.
+// The error's position is not meaningful.
+std::optional<Error> CheckSubtree(pugi::xml_node element, size_t depth);
+
+// The document as UTF-8 text when it is UTF-8 already (a byte-order mark
+// removed); false when it needs converting first.
+bool Utf8DocumentText(std::string_view bytes, std::string_view& text);
+
+// How documents are parsed.  No entity or end-of-line processing by the
+// parser: pugixml leaves malformed references and a '<' in attribute values
+// as they are, so the raw text stays as written and DecodeXmlText checks and
+// decodes it.  As a fragment the parser keeps text outside the document
+// element, which the checks refuse, instead of dropping it.
+inline constexpr unsigned kParseFlags = pugi::parse_cdata | pugi::parse_declaration | pugi::parse_doctype |
+                                        pugi::parse_pi | pugi::parse_comments | pugi::parse_fragment;
 
 // A name split at its colon.
 struct QName {

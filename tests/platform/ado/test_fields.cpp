@@ -193,6 +193,33 @@ TEST_F(FieldsTest, DeleteByNameOrOrdinalWhileClosed) {
     EXPECT_EQ(S_OK, fields->_Append(name.get(), adBSTR, 0, adFldUnspecified));
 }
 
+TEST_F(FieldsTest, EachColumnHasOneFieldObjectThatKeepsTheRecordsetAlive) {
+    Ptr<_Recordset> rs =
+        Fabricate({{u"a", adInteger, 0, adFldUnspecified}, {u"b", adVarWChar, 10, adFldIsNullable}}, {{7}});
+    Ptr<Fields> fields = FieldsOf(rs.get());
+    Ptr<Field> first, again, other;
+    ASSERT_EQ(S_OK, Lookup(fields.get(), Var(0), first));
+    ASSERT_EQ(S_OK, Lookup(fields.get(), Var(u"A"), again));
+    ASSERT_EQ(S_OK, Lookup(fields.get(), Var(1), other));
+    EXPECT_EQ(first.get(), again.get()) << "the same column gives the same Field";
+    EXPECT_NE(first.get(), other.get());
+    Ptr<Fields> second = FieldsOf(rs.get());
+    ASSERT_EQ(S_OK, Lookup(second.get(), Var(0), again));
+    EXPECT_EQ(first.get(), again.get()) << "also through another Fields collection";
+
+    // A Field held after every other reference is gone still works.
+    again.reset();
+    other.reset();
+    second.reset();
+    fields.reset();
+    rs.reset();
+    EXPECT_EQ(u"a", NameOf(first.get()));
+    Var value;
+    ASSERT_EQ(S_OK, first->get_Value(value.out()));
+    EXPECT_EQ(VT_I4, value.vt());
+    EXPECT_EQ(7, V_I4(value.get()));
+}
+
 TEST_F(FieldsTest, PrecisionScaleAndShapeSettableBeforeOpenOnly) {
     Ptr<_Recordset> rs = NewRecordset();
     AppendColumns(rs.get(), {{u"amount", adNumeric, 0, adFldIsNullable}});

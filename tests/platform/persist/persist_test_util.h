@@ -2,6 +2,7 @@
 #pragma once
 
 #include "persist.h"
+#include "table_sink.h"
 
 #include <gtest/gtest.h>
 
@@ -111,6 +112,23 @@ inline void ExpectRoundTrip(const Table& table) {
     Result<Table> back = Load(saved.value());
     ASSERT_TRUE(back.ok()) << back.error().message << "\n" << saved.value();
     EXPECT_TRUE(back.value() == table) << FirstDifference(table, back.value()) << "\n" << saved.value();
+}
+
+// Read (by parts from `byPartsFrom` bytes on) and Load agree on `xml`: the
+// same table, or the same error at the same place.
+inline void ExpectReadAsLoad(std::string_view xml, size_t byPartsFrom = 0) {
+    const Result<Table> loaded = Load(xml);
+    TableSink sink;
+    const std::optional<Error> error = Read(xml, sink, byPartsFrom);
+    ASSERT_EQ(loaded.ok(), !error) << (error ? error->message : loaded.error().message);
+    if (error) {
+        EXPECT_EQ(error->category, loaded.error().category);
+        EXPECT_EQ(error->message, loaded.error().message);
+        EXPECT_EQ(error->line, loaded.error().line);
+        EXPECT_EQ(error->column, loaded.error().column);
+    } else {
+        EXPECT_TRUE(sink.table == loaded.value()) << FirstDifference(sink.table, loaded.value());
+    }
 }
 
 }  // namespace persist_test

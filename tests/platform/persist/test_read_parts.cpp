@@ -1,0 +1,164 @@
+// Reading row by row, large documents a part at a time: the same tables and
+// the same errors, at the same places, as reading documents whole.
+#include "persist_test_util.h"
+
+#include "../../../bench/saved_recordset_gen.h"
+
+namespace persist_test {
+namespace {
+
+TEST(ReadByParts, CorpusAndTestDocumentsReadAsLoaded) {
+    for (const char* name : {"file01.xml", "file02.xml", "file03.xml", "file04.xml", "file04_repaired.xml",
+                             "file05.xml", "file06.xml", "file06_repaired.xml", "file07.xml"}) {
+        SCOPED_TRACE(name);
+        ExpectReadAsLoad(ReadData(name));
+    }
+}
+
+TEST(ReadByParts, LargeDocumentsAreCutIntoPartsBetweenRows) {
+    // About 3 MB: several parts, rows in rs:data and in rs:insert.
+    const std::string xml = bench_gen::SavedRecordset(20000, 7);
+    ExpectReadAsLoad(xml);
+    ExpectReadAsLoad(xml, kReadByPartsFrom);
+    TableSink sink;
+    ASSERT_FALSE(Read(xml, sink, 0));
+    ASSERT_EQ(sink.table.rows.size(), 20000u);
+    EXPECT_EQ(sink.table.rows[0].state, RowState::Unchanged);
+    EXPECT_EQ(sink.table.rows[19999].state, RowState::Inserted);
+}
+
+// A data section between the standard schema and the document's end.
+std::string WithData(const std::string& data) {
+    return Doc("<s:Schema id='RowsetSchema'><s:ElementType name='row' content='eltOnly' rs:updatable='true'>"
+               "<s:AttributeType name='id' rs:number='1'><s:datatype dt:type='int'/></s:AttributeType>"
+               "<s:AttributeType name='t' rs:number='2'><s:datatype dt:type='string' dt:maxLength='4'/>"
+               "</s:AttributeType></s:ElementType></s:Schema>\n<rs:data>" +
+               data + "</rs:data>\n");
+}
+
+TEST(ReadByParts, EveryKindOfDataSectionContentReadsAsLoaded) {
+    const char* const cases[] = {
+        // Values that need decoding, whitespace normalisation, NULLs.
+        "<z:row id='1' t='a&amp;b'/><z:row id='2' t='&#x27;&#10;x'/><z:row id='3'/>\n<z:row id='4' t='a\r\nb'/>",
+        "<z:row id='1' t='&#xD800;'/>",       // a reference to a surrogate
+        "<z:row id='1' t='a<b'/>",            // '<' in a value
+        "<z:row id='1' t='&bogus;'/>",         // undefined entity
+        "<z:row id='1' t='&#0;'/>",            // a reference to NUL
+        "<z:row id='1' t='abcde'/>",           // longer than the column
+        "<z:row id='1' t='ééé'/><z:row id='2' t='éééé'/>",
+        "<z:row id='1' t='éééée'/>",
+        "<z:row id='x'/>",                     // not an integer
+        "<z:row id='1' id='2'/>",              // the same attribute twice
+        "<z:row id='1' other='2'/>",           // no such column
+        "<z:row id='1' rs:extra='2'/>",        // attributes of other namespaces
+        "<z:row id='1' q:extra='2'/>",         // an undeclared prefix
+        "<z:row id='1' xmlns:q='urn:q' q:a='1' q:a='2'/>",
+        "<z:row id='1'>text</z:row>",          // content in a row
+        "<z:row id='1'><x/></z:row>",
+        "<r:row xmlns:r='#RowsetSchema' id='5'/>",
+        "<row id='5'/>",                       // no namespace: not a row
+        "<z:row id='1'/><!-- a comment --><?pi x?><![CDATA[c]]>text &amp; more",
+        "<z:row id='1'/>text &bogus;",
+        "<unknown a='1'><z:row id='9'/></unknown><z:row id='2'/>",
+        "<rs:insert><z:row id='1'/></rs:insert><rs:delete><z:row id='2'/></rs:delete>",
+        "<rs:insert ><z:row id='1'/></rs:insert ><rs:insert><z:row id='2'/></rs:insert>",
+        "<rs:insert a='1'><z:row id='1'/></rs:insert>",
+        "<rs:insert><rs:insert><z:row id='1'/></rs:insert></rs:insert>",
+        "<rs:insert><z:row id='1'/><other/></rs:insert>",
+        "<rs:insert><z:row id='1'/>",
+        "</rs:insert><z:row id='1'/>",
+        "<rs:insert/><z:row id='1'/>",
+        "<rs:update><rs:original><z:row id='1' t='a'/></rs:original><z:row t='b'/></rs:update><z:row id='2'/>",
+        "<rs:update><rs:original><z:row id='1' t='a'/></rs:original><z:row rs:setnull='t'/></rs:update>",
+        "<rs:update><z:row t='b'/></rs:update>",
+        "<rs:data><z:row id='1'/></rs:data>",
+        "<z:row id='1'/><!-- <rs:insert> -->",
+        "<z:row id='1' t='\xC3'/>",              // not UTF-8
+        "<z:row id='1' t='\x01'/>",              // not an XML character
+        "<z:row id='1'",
+        "<z:row id='1'/></extra>",
+    };
+    for (const char* data : cases) {
+        SCOPED_TRACE(data);
+        ExpectReadAsLoad(WithData(data));
+    }
+    // What follows the data section and precedes the document.
+    ExpectReadAsLoad(WithData("<z:row id='1'/>") + "<!-- after -->");
+    ExpectReadAsLoad("\xEF\xBB\xBF<?xml version='1.0' encoding='utf-8'?>\n" + WithData("<z:row id='1'/>"));
+    ExpectReadAsLoad("<?xml version='1.0' encoding='iso-8859-1'?>\n" + WithData("<z:row id='1' t='\xE9'/>"));
+    std::string twoData = WithData("<z:row id='1'/>");
+    twoData.insert(twoData.rfind("</xml>"), "<rs:data><z:row id='2'/></rs:data>");
+    ExpectReadAsLoad(twoData);
+}
+
+TEST(ReadByParts, DamagedLargeDocumentsFailWhereLoadFails) {
+    std::string xml = bench_gen::SavedRecordset(12000, 3);
+    // Damage far into the data section, in a later part.
+    for (const std::string& damage : {std::string("<z:row pro_numpro='x'/>"), std::string("<z:row pro_numpro='1' "),
+                                      std::string("&bogus;"), std::string("<!-- open"),
+                                      std::string("<z:row pro_nom='a<b' pro_actif='True'/>")}) {
+        SCOPED_TRACE(damage);
+        std::string bad = xml;
+        bad.insert(bad.find("<z:row", bad.size() * 3 / 4), damage);
+        ExpectReadAsLoad(bad);
+    }
+    // Cut anywhere near the end: truncated documents.
+    for (size_t cut : {size_t{10}, size_t{25}, size_t{100}, size_t{200}}) ExpectReadAsLoad(xml.substr(0, xml.size() - cut));
+}
+
+}  // namespace
+}  // namespace persist_test
+
+namespace persist_test {
+namespace {
+
+// Hands a table's rows to SaveRows one at a time.
+class TableSource final : public RowSource {
+public:
+    explicit TableSource(const Table& table) : m_table(table) {}
+    bool Next(Row& row) override {
+        if (m_next >= m_table.rows.size()) return false;
+        row = m_table.rows[m_next++];
+        return true;
+    }
+
+private:
+    const Table& m_table;
+    size_t m_next = 0;
+};
+
+void ExpectSaveRowsAsSave(const Table& table) {
+    const Result<std::string> whole = Save(table);
+    TableSource source(table);
+    const Result<std::string> streamed = SaveRows(table.schema, source, table.rows.size());
+    ASSERT_EQ(whole.ok(), streamed.ok());
+    if (whole.ok()) {
+        EXPECT_EQ(whole.value(), streamed.value());
+    } else {
+        EXPECT_EQ(whole.error().category, streamed.error().category);
+        EXPECT_EQ(whole.error().message, streamed.error().message);
+    }
+}
+
+TEST(SaveRowByRow, WritesWhatSaveWrites) {
+    for (const char* name : {"file01.xml", "file02.xml", "file05.xml", "file06_repaired.xml", "file07.xml"}) {
+        SCOPED_TRACE(name);
+        ExpectSaveRowsAsSave(MustLoad(ReadData(name)));
+    }
+    // Pending changes of every kind, in runs and alone.
+    Table t = MustLoad(bench_gen::SavedRecordset(300, 5));
+    t.rows[3].state = RowState::Deleted;
+    t.rows[4].state = RowState::Deleted;
+    t.rows[7].state = RowState::Modified;
+    t.rows[7].original = t.rows[8].values;
+    t.rows[9].state = RowState::Inserted;
+    t.rows.back().state = RowState::Deleted;
+    ExpectSaveRowsAsSave(t);
+    // Refusals: the first bad row, as Save reports it.
+    t.rows[20].values.pop_back();
+    t.rows[30].values[0] = Value(std::u16string(u"not a number"));
+    ExpectSaveRowsAsSave(t);
+}
+
+}  // namespace
+}  // namespace persist_test
