@@ -1,5 +1,6 @@
 // RAII owners for the platform's resource kinds: interface pointers, BSTRs,
-// VARIANTs, SAFEARRAYs and re-entrant locks.  Every owner releases exactly
+// VARIANTs, SAFEARRAYs, task memory, registry keys, loaded modules and
+// re-entrant locks.  Every owner releases exactly
 // what it holds, once, on every path.
 #pragma once
 
@@ -88,6 +89,65 @@ public:
 
 private:
     SAFEARRAY* m_psa = nullptr;
+};
+
+// Owns one block of COM task memory (CoTaskMemAlloc and friends).
+template <class T>
+class CComTaskMemPtr {
+public:
+    CComTaskMemPtr() noexcept = default;
+    explicit CComTaskMemPtr(T* owned) noexcept : m_p(owned) {}
+    CComTaskMemPtr(const CComTaskMemPtr&) = delete;
+    CComTaskMemPtr& operator=(const CComTaskMemPtr&) = delete;
+    ~CComTaskMemPtr() { CoTaskMemFree(m_p); }
+
+    T* Get() const noexcept { return m_p; }
+    T* Detach() noexcept { return std::exchange(m_p, nullptr); }
+    // Address for an out parameter; whatever was held is freed first.
+    T** operator&() noexcept { CoTaskMemFree(std::exchange(m_p, nullptr)); return &m_p; }
+
+private:
+    T* m_p = nullptr;
+};
+
+// Owns one open registry key.  The predefined root keys are never held.
+class CRegKey {
+public:
+    CRegKey() noexcept = default;
+    CRegKey(const CRegKey&) = delete;
+    CRegKey& operator=(const CRegKey&) = delete;
+    ~CRegKey() { Close(); }
+
+    HKEY Get() const noexcept { return m_hKey; }
+    explicit operator bool() const noexcept { return m_hKey != nullptr; }
+    // Takes over an open key; a key that was held is closed first.
+    void Attach(HKEY hKey) noexcept { Close(); m_hKey = hKey; }
+    // Address for an out parameter; a key that was held is closed first.
+    HKEY* operator&() noexcept { Close(); return &m_hKey; }
+    // Closes the key; the result of RegCloseKey, or 0 when none was held.
+    LONG Close() noexcept {
+        HKEY hKey = std::exchange(m_hKey, nullptr);
+        return hKey ? RegCloseKey(hKey) : ERROR_SUCCESS;
+    }
+
+private:
+    HKEY m_hKey = nullptr;
+};
+
+// Owns one module handle from LoadLibrary/LoadLibraryEx.
+class CModuleHandle {
+public:
+    CModuleHandle() noexcept = default;
+    explicit CModuleHandle(HMODULE owned) noexcept : m_h(owned) {}
+    CModuleHandle(const CModuleHandle&) = delete;
+    CModuleHandle& operator=(const CModuleHandle&) = delete;
+    ~CModuleHandle() { if (m_h) FreeLibrary(m_h); }
+
+    HMODULE Get() const noexcept { return m_h; }
+    explicit operator bool() const noexcept { return m_h != nullptr; }
+
+private:
+    HMODULE m_h = nullptr;
 };
 
 // A re-entrant lock whose initialisation can fail (out of memory) and

@@ -10,6 +10,9 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace nuv {
 
+struct ReplacementEntry;
+class IRegistrarBase;
+
 // (outer or creator, riid, out) -> HRESULT.  Used both for class-object
 // creators (the first argument is the instance creator) and for instance
 // creators (the first argument is the outer unknown or null).
@@ -80,6 +83,15 @@ public:
     // Process detach: releases the cached class objects, stops every class
     // and runs the term functions.
     void Term() noexcept;
+
+    // Registry updates from the library's own "REGISTRY" script resources
+    // (registration/registrar.cpp).  The replacement list, ended by an entry
+    // with a null name, may be null.
+    HRESULT AddCommonReplacements(IRegistrarBase* pRegistrar) noexcept;
+    HRESULT UpdateRegistryFromScript(UINT nResID, BOOL bRegister,
+                                     const ReplacementEntry* pMapEntries = nullptr) noexcept;
+    HRESULT UpdateRegistryFromNamedScript(LPCSTR lpszRes, BOOL bRegister,
+                                          const ReplacementEntry* pMapEntries = nullptr) noexcept;
 };
 
 // The second static record: the class-object lock, the second class list and

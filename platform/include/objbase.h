@@ -64,15 +64,27 @@ WINOLEAPI StringFromIID(REFIID rclsid, LPOLESTR *lplpsz);
 WINOLEAPI_(int) StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
 WINOLEAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 WINOLEAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid);
+/* ProgIDs: HKEY_CLASSES_ROOT\<ProgID>\CLSID, else the CLSID of the ProgID
+ * that HKEY_CLASSES_ROOT\<ProgID>\CurVer names; the host layer's own classes
+ * have ProgIDs without registration.  CLSIDFromString takes a ProgID too. */
 WINOLEAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid);
+WINOLEAPI CLSIDFromProgIDEx(LPCOLESTR lpszProgID, LPCLSID lpclsid);
 WINOLEAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR *lplpszProgID);
 
-/* Object creation. */
+/* Object creation.  The host layer's own classes come first; other classes
+ * are in-process servers registered under HKEY_CLASSES_ROOT\CLSID\{clsid}\
+ * InprocServer32 (a path, or a bare file name searched for in the client
+ * program's directory, the directories of COMHOST_PATH and the working
+ * directory).  A library stays loaded until CoFreeUnusedLibraries finds that
+ * its DllCanUnloadNow answers S_OK. */
+typedef HRESULT(STDAPICALLTYPE *LPFNGETCLASSOBJECT)(REFCLSID, REFIID, LPVOID *);
+typedef HRESULT(STDAPICALLTYPE *LPFNCANUNLOADNOW)(void);
 WINOLEAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid,
                            LPVOID *ppv);
 WINOLEAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid,
                            LPVOID *ppv);
 WINOLEAPI_(void) CoFreeUnusedLibraries(void);
+WINOLEAPI_(void) CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD dwReserved);
 
 /* Entry points that an in-process server library defines.  They are declared
  * with default visibility, so that a library compiled with

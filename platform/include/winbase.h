@@ -142,6 +142,28 @@ WINBASEAPI LPVOID WINAPI LockResource(HGLOBAL hResData);
 WINBASEAPI DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
 WINBASEAPI BOOL WINAPI FreeResource(HGLOBAL hResData);
 
+/* Enumeration: the callbacks receive types and names as MAKEINTRESOURCE
+ * ordinals or as strings valid during the call; returning FALSE stops the
+ * enumeration, which then fails with ERROR_RESOURCE_ENUM_USER_STOP. */
+typedef BOOL(CALLBACK *ENUMRESTYPEPROCA)(HMODULE hModule, LPSTR lpType, LONG_PTR lParam);
+typedef BOOL(CALLBACK *ENUMRESTYPEPROCW)(HMODULE hModule, LPWSTR lpType, LONG_PTR lParam);
+typedef BOOL(CALLBACK *ENUMRESNAMEPROCA)(HMODULE hModule, LPCSTR lpType, LPSTR lpName, LONG_PTR lParam);
+typedef BOOL(CALLBACK *ENUMRESNAMEPROCW)(HMODULE hModule, LPCWSTR lpType, LPWSTR lpName, LONG_PTR lParam);
+typedef BOOL(CALLBACK *ENUMRESLANGPROCA)(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage,
+                                         LONG_PTR lParam);
+typedef BOOL(CALLBACK *ENUMRESLANGPROCW)(HMODULE hModule, LPCWSTR lpType, LPCWSTR lpName, WORD wLanguage,
+                                         LONG_PTR lParam);
+WINBASEAPI BOOL WINAPI EnumResourceTypesA(HMODULE hModule, ENUMRESTYPEPROCA lpEnumFunc, LONG_PTR lParam);
+WINBASEAPI BOOL WINAPI EnumResourceTypesW(HMODULE hModule, ENUMRESTYPEPROCW lpEnumFunc, LONG_PTR lParam);
+WINBASEAPI BOOL WINAPI EnumResourceNamesA(HMODULE hModule, LPCSTR lpType, ENUMRESNAMEPROCA lpEnumFunc,
+                                          LONG_PTR lParam);
+WINBASEAPI BOOL WINAPI EnumResourceNamesW(HMODULE hModule, LPCWSTR lpType, ENUMRESNAMEPROCW lpEnumFunc,
+                                          LONG_PTR lParam);
+WINBASEAPI BOOL WINAPI EnumResourceLanguagesA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName,
+                                              ENUMRESLANGPROCA lpEnumFunc, LONG_PTR lParam);
+WINBASEAPI BOOL WINAPI EnumResourceLanguagesW(HMODULE hModule, LPCWSTR lpType, LPCWSTR lpName,
+                                              ENUMRESLANGPROCW lpEnumFunc, LONG_PTR lParam);
+
 /* --------------------------------------------------------------- version */
 
 WINBASEAPI BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
@@ -173,6 +195,9 @@ EXTERN_C_END
 #define LoadLibraryEx LoadLibraryExW
 #define FindResource FindResourceW
 #define FindResourceEx FindResourceExW
+#define EnumResourceTypes EnumResourceTypesW
+#define EnumResourceNames EnumResourceNamesW
+#define EnumResourceLanguages EnumResourceLanguagesW
 #define GetVersionEx GetVersionExW
 #define lstrlen lstrlenW
 #define lstrcmp lstrcmpW
@@ -188,6 +213,9 @@ EXTERN_C_END
 #define LoadLibraryEx LoadLibraryExA
 #define FindResource FindResourceA
 #define FindResourceEx FindResourceExA
+#define EnumResourceTypes EnumResourceTypesA
+#define EnumResourceNames EnumResourceNamesA
+#define EnumResourceLanguages EnumResourceLanguagesA
 #define GetVersionEx GetVersionExA
 #define lstrlen lstrlenA
 #define lstrcmp lstrcmpA

@@ -1,14 +1,14 @@
 // Object creation by class identifier: CoCreateInstance and CoGetClassObject.
 //
 // The classes that the host layer itself provides (the ADO Recordset,
-// Command and Parameter) are known here without any registration, as the
-// system's own classes are on Windows.  Lookup goes through FindClass, which
-// is the one place that decides how a class identifier becomes a creation
-// function; classes registered by other servers are found there as well
-// once registry-backed activation exists.
+// Command and Parameter, and the component categories manager) are known
+// here without any registration, as the system's own classes are on Windows,
+// and come first.  Every other class is an in-process server found through
+// the registry (inproc_servers.cpp).
 #include <objbase.h>
 
 #include "../ado/ado_classes.h"
+#include "com_internal.h"
 
 #include <atomic>
 #include <cstring>
@@ -16,28 +16,30 @@
 
 namespace {
 
-using CreateFunction = HRESULT (*)(IUnknown* outer, REFIID riid, void** ppv) noexcept;
+using comhost::com::CreateFunction;
+using comhost::com::SameGuid;
 
 constexpr GUID AdoClass(DWORD first) {
     return GUID{first, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
 }
 
-struct BuiltinClass {
+struct BuiltinClassEntry {
     GUID clsid;
     CreateFunction create;
+    LPCOLESTR progId;  // null: none
 };
 
 // The host layer's own in-process classes.
-constexpr BuiltinClass kBuiltinClasses[] = {
-    {AdoClass(0x00000535), comhost::ado::CreateRecordset},   // ADODB.Recordset
-    {AdoClass(0x00000507), comhost::ado::CreateCommand},     // ADODB.Command
-    {AdoClass(0x0000050B), comhost::ado::CreateParameter},   // ADODB.Parameter
+constexpr BuiltinClassEntry kBuiltinClasses[] = {
+    {AdoClass(0x00000535), comhost::ado::CreateRecordset, u"ADODB.Recordset"},
+    {AdoClass(0x00000507), comhost::ado::CreateCommand, u"ADODB.Command"},
+    {AdoClass(0x0000050B), comhost::ado::CreateParameter, u"ADODB.Parameter"},
+    {GUID{0x0002E005, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}},
+     comhost::com::CreateCategoryManager, nullptr},  // CLSID_StdComponentCategoriesMgr
 };
 
 constexpr GUID kIID_IUnknownLocal = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr GUID kIID_IClassFactoryLocal = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-
-bool SameGuid(const GUID& a, const GUID& b) noexcept { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 // Every context a caller may name; anything else is an invalid argument.
 constexpr DWORD kKnownContexts = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
@@ -48,23 +50,31 @@ constexpr DWORD kKnownContexts = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | 
 constexpr DWORD kServerContexts = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
                                   CLSCTX_REMOTE_SERVER | CLSCTX_INPROC_SERVER16 | CLSCTX_INPROC_HANDLER16;
 
-// Finds how to create objects of `clsid` in one of the contexts the caller
-// allows.  S_OK with `create` set, E_INVALIDARG for a context naming no kind
-// of server, REGDB_E_CLASSNOTREG for a class that is not known in those
-// contexts.
+bool CaseInsensitiveEqual(LPCOLESTR a, LPCOLESTR b) noexcept {
+    auto upper = [](OLECHAR c) { return (c >= u'a' && c <= u'z') ? static_cast<OLECHAR>(c - 0x20) : c; };
+    for (; *a && *b; ++a, ++b) {
+        if (upper(*a) != upper(*b)) return false;
+    }
+    return *a == *b;
+}
+
+// How objects of `clsid` are made in one of the contexts the caller allows:
+// S_OK with `create` set for a built-in class, S_FALSE for a class to look
+// up in the registry, E_INVALIDARG for a context naming no kind of server,
+// REGDB_E_CLASSNOTREG for a class not available in those contexts.
 HRESULT FindClass(REFCLSID clsid, DWORD context, CreateFunction& create) noexcept {
     if ((context & ~kKnownContexts) != 0 || (context & kServerContexts) == 0)
         return E_INVALIDARG;
-    for (const BuiltinClass& c : kBuiltinClasses) {
-        if (SameGuid(c.clsid, clsid)) {
-            // Built-in classes are in-process servers.
-            if ((context & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_SERVER16)) == 0)
-                return REGDB_E_CLASSNOTREG;
-            create = c.create;
-            return S_OK;
-        }
+    if (CreateFunction builtin = comhost::com::BuiltinClass(clsid)) {
+        // Built-in classes are in-process servers.
+        if ((context & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_SERVER16)) == 0)
+            return REGDB_E_CLASSNOTREG;
+        create = builtin;
+        return S_OK;
     }
-    return REGDB_E_CLASSNOTREG;
+    // Only in-process servers are loaded; other kinds of server do not exist
+    // here.
+    return (context & CLSCTX_INPROC_SERVER) ? S_FALSE : REGDB_E_CLASSNOTREG;
 }
 
 // The class object of a built-in class.
@@ -107,16 +117,51 @@ private:
 
 }  // namespace
 
+namespace comhost::com {
+
+CreateFunction BuiltinClass(REFCLSID clsid) noexcept {
+    for (const BuiltinClassEntry& c : kBuiltinClasses) {
+        if (SameGuid(c.clsid, clsid)) return c.create;
+    }
+    return nullptr;
+}
+
+LPCOLESTR BuiltinProgIdOf(REFCLSID clsid) noexcept {
+    for (const BuiltinClassEntry& c : kBuiltinClasses) {
+        if (SameGuid(c.clsid, clsid)) return c.progId;
+    }
+    return nullptr;
+}
+
+bool BuiltinClassOfProgId(LPCOLESTR progId, CLSID* clsid) noexcept {
+    for (const BuiltinClassEntry& c : kBuiltinClasses) {
+        if (c.progId && CaseInsensitiveEqual(c.progId, progId)) {
+            *clsid = c.clsid;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace comhost::com
+
 WINOLEAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv) {
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
     CreateFunction create = nullptr;
-    const HRESULT hr = FindClass(rclsid, dwClsContext, create);
+    HRESULT hr = FindClass(rclsid, dwClsContext, create);
     if (FAILED(hr))
         return hr;
-    // The class decides about aggregation; ADO's classes refuse it.
-    return create(pUnkOuter, riid, ppv);
+    if (hr == S_OK)
+        return create(pUnkOuter, riid, ppv);  // the class decides about aggregation
+    IClassFactory* factory = nullptr;
+    hr = comhost::com::RegisteredClassObject(rclsid, kIID_IClassFactoryLocal, reinterpret_cast<void**>(&factory));
+    if (FAILED(hr))
+        return hr;
+    hr = factory->CreateInstance(pUnkOuter, riid, ppv);
+    factory->Release();
+    return hr;
 }
 
 WINOLEAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid, LPVOID* ppv) {
@@ -129,6 +174,8 @@ WINOLEAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserve
     HRESULT hr = FindClass(rclsid, dwClsContext, create);
     if (FAILED(hr))
         return hr;
+    if (hr == S_FALSE)
+        return comhost::com::RegisteredClassObject(rclsid, riid, ppv);
     BuiltinClassFactory* factory = new (std::nothrow) BuiltinClassFactory(create);
     if (!factory)
         return E_OUTOFMEMORY;

@@ -3,6 +3,8 @@
 
 #include <objbase.h>
 
+#include "com_internal.h"
+
 #include <sys/random.h>
 
 #include <cerrno>
@@ -79,6 +81,20 @@ bool Parse(LPCOLESTR text, GUID *guid) {
 
 }  // namespace
 
+namespace comhost::com {
+
+bool ParseGuid(LPCOLESTR text, GUID *guid) noexcept {
+    return text && Parse(text, guid);
+}
+
+std::u16string GuidText(REFGUID guid) {
+    WCHAR text[kGuidChars];
+    Format(guid, text);
+    return std::u16string(text);
+}
+
+}  // namespace comhost::com
+
 EXTERN_C int STDAPICALLTYPE StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
     if (!lpsz || cchMax < kGuidChars) return 0;
     Format(rguid, lpsz);
@@ -99,19 +115,20 @@ EXTERN_C HRESULT STDAPICALLTYPE StringFromIID(REFIID rclsid, LPOLESTR *lplpsz) {
     return StringFromCLSID(rclsid, lplpsz);
 }
 
-// A null string is CLSID_NULL.  Only the braced form is accepted; ProgIDs
-// are resolved by CLSIDFromProgID.
+// A null string is CLSID_NULL.  Text that is not the braced form is taken
+// as a ProgID, as CLSIDFromProgID resolves it.
 EXTERN_C HRESULT STDAPICALLTYPE CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
     if (!pclsid) return E_INVALIDARG;
     if (!lpsz) {
         std::memset(pclsid, 0, sizeof(*pclsid));
         return S_OK;
     }
-    if (!Parse(lpsz, pclsid)) {
-        std::memset(pclsid, 0, sizeof(*pclsid));
-        return CO_E_CLASSSTRING;
-    }
-    return S_OK;
+    if (Parse(lpsz, pclsid)) return S_OK;
+    std::memset(pclsid, 0, sizeof(*pclsid));
+    if (lpsz[0] == u'{') return CO_E_CLASSSTRING;
+    const HRESULT hr = CLSIDFromProgID(lpsz, pclsid);
+    if (SUCCEEDED(hr)) return S_OK;
+    return hr == REGDB_E_READREGDB || hr == E_OUTOFMEMORY ? hr : CO_E_CLASSSTRING;
 }
 
 EXTERN_C HRESULT STDAPICALLTYPE IIDFromString(LPCOLESTR lpsz, LPIID lpiid) {

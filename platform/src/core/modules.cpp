@@ -3,10 +3,11 @@
 // A code module is an ELF object loaded by the dynamic loader; its handle is
 // the address at which its ELF header is mapped - the load address, the same
 // value (HINSTANCE)&__ImageBase yields inside it.  The main program is a
-// module too.  LoadLibraryEx with a data-file flag maps the file read-only
-// instead and returns the mapping's address with the low bit set, as Windows
+// module too.  LoadLibraryEx with a data-file flag reads the file into memory
+// instead - an ELF object or a PE file (PE32 or PE32+), whose headers must be
+// sound - and returns the copy's address with the low bit set, as Windows
 // marks such handles; only the resource functions, GetModuleFileName and
-// FreeLibrary accept those.
+// FreeLibrary accept those.  Nothing of such a file is ever run.
 //
 // Names without a directory are searched like Windows searches libraries:
 // the modules already loaded (by file name, case ignored), the main
@@ -149,6 +150,8 @@ struct DataFile {
     void *mapping;
     size_t size;
     LONG references;
+    bool isPe;
+    pe::Image image;  // parsed headers of a PE file
     char path[PATH_MAX];
 };
 
@@ -179,6 +182,8 @@ DataFile *FindDataFile(HMODULE module) {
     return nullptr;
 }
 
+bool ValidElf(const BYTE *image, size_t size);
+
 HMODULE MapDataFile(const char *hostPath) {
     char resolved[PATH_MAX];
     if (!realpath(hostPath, resolved)) {
@@ -205,26 +210,50 @@ HMODULE MapDataFile(const char *hostPath) {
         SetLastError(ERROR_BAD_EXE_FORMAT);
         return nullptr;
     }
-    void *mapping = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    close(fd);
-    if (mapping == MAP_FAILED) {
+    // The file is read into memory of exactly its size, so that nothing
+    // past its end can be read by mistake.
+    const size_t size = static_cast<size_t>(st.st_size);
+    void *mapping = std::malloc(size);
+    if (!mapping) {
+        close(fd);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    if (std::memcmp(mapping, ELFMAG, SELFMAG) != 0) {
-        munmap(mapping, static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pread(fd, static_cast<BYTE *>(mapping) + done, size - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    if (done != size) {
+        std::free(mapping);
+        SetLastError(ERROR_READ_FAULT);
+        return nullptr;
+    }
+    // Only the two executable formats are accepted, and only when their
+    // headers are sound; the file's code is never run.
+    const auto *bytes = static_cast<const BYTE *>(mapping);
+    pe::Image image;
+    const bool isPe = pe::LooksLikePe(bytes, size);
+    const bool sound = isPe ? pe::Parse(bytes, size, &image) : ValidElf(bytes, size);
+    if (!sound) {
+        std::free(mapping);
         SetLastError(ERROR_BAD_EXE_FORMAT);
         return nullptr;
     }
     auto *file = static_cast<DataFile *>(std::calloc(1, sizeof(DataFile)));
     if (!file) {
-        munmap(mapping, static_cast<size_t>(st.st_size));
+        std::free(mapping);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     file->mapping = mapping;
-    file->size = static_cast<size_t>(st.st_size);
+    file->size = size;
     file->references = 1;
+    file->isPe = isPe;
+    file->image = image;
     std::snprintf(file->path, sizeof(file->path), "%s", resolved);
     DataFilesLock lock;
     file->next = g_dataFiles;
@@ -242,7 +271,7 @@ BOOL UnmapDataFile(HMODULE module) {
                 release = *link;
                 *link = release->next;
             }
-            return release ? (munmap(release->mapping, release->size), std::free(release), TRUE) : TRUE;
+            return release ? (std::free(release->mapping), std::free(release), TRUE) : TRUE;
         }
     }
     SetLastError(ERROR_INVALID_HANDLE);
@@ -250,6 +279,42 @@ BOOL UnmapDataFile(HMODULE module) {
 }
 
 // ------------------------------------------------------------ ELF sections
+
+// The ELF header of a file loaded as data, and the program and section
+// header tables it announces, lie inside the file.
+bool ValidElf(const BYTE *image, size_t size) {
+    if (size < EI_NIDENT || std::memcmp(image, ELFMAG, SELFMAG) != 0 || image[EI_DATA] != ELFDATA2LSB)
+        return false;
+    uint64_t phoff, shoff;
+    uint16_t phentsize, phnum, shentsize, shnum, shstrndx;
+    size_t phMin, shMin;
+    if (image[EI_CLASS] == ELFCLASS64) {
+        Elf64_Ehdr eh;
+        if (size < sizeof(eh)) return false;
+        std::memcpy(&eh, image, sizeof(eh));
+        phoff = eh.e_phoff, phentsize = eh.e_phentsize, phnum = eh.e_phnum;
+        shoff = eh.e_shoff, shentsize = eh.e_shentsize, shnum = eh.e_shnum, shstrndx = eh.e_shstrndx;
+        phMin = sizeof(Elf64_Phdr), shMin = sizeof(Elf64_Shdr);
+    } else if (image[EI_CLASS] == ELFCLASS32) {
+        Elf32_Ehdr eh;
+        if (size < sizeof(eh)) return false;
+        std::memcpy(&eh, image, sizeof(eh));
+        phoff = eh.e_phoff, phentsize = eh.e_phentsize, phnum = eh.e_phnum;
+        shoff = eh.e_shoff, shentsize = eh.e_shentsize, shnum = eh.e_shnum, shstrndx = eh.e_shstrndx;
+        phMin = sizeof(Elf32_Phdr), shMin = sizeof(Elf32_Shdr);
+    } else {
+        return false;
+    }
+    auto tableFits = [size](uint64_t offset, uint16_t entrySize, uint16_t count, size_t minimum) {
+        if (count == 0) return true;
+        if (entrySize < minimum || offset > size) return false;
+        return static_cast<uint64_t>(entrySize) * count <= size - offset;
+    };
+    if (phoff != 0 && !tableFits(phoff, phentsize, phnum, phMin)) return false;
+    if (shoff != 0 && (!tableFits(shoff, shentsize, shnum, shMin) || (shnum != 0 && shstrndx >= shnum)))
+        return false;
+    return true;
+}
 
 // Finds a section by name in an ELF image held in memory (the file's
 // bytes).  Every offset is checked against the image.
@@ -613,13 +678,23 @@ BOOL HandleEx(DWORD flags, const void *nameOrAddress, bool wide, HMODULE *result
 
 }  // namespace
 
-bool ResourceSection(HMODULE module, const BYTE **data, size_t *size) {
+bool Resources(HMODULE module, ResourceSource *source) {
+    *source = ResourceSource{};
     if (module && IsDataFileHandle(module)) {
         DataFilesLock lock;
         DataFile *file = FindDataFile(module);
         if (!file) {
             SetLastError(ERROR_INVALID_HANDLE);
             return false;
+        }
+        if (file->isPe) {
+            if (!file->image.hasResources) {
+                SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+                return false;
+            }
+            source->isPe = true;
+            source->image = file->image;
+            return true;
         }
         size_t offset = 0, length = 0;
         ElfW(Addr) address = 0;
@@ -628,8 +703,8 @@ bool ResourceSection(HMODULE module, const BYTE **data, size_t *size) {
             SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
             return false;
         }
-        *data = static_cast<const BYTE *>(file->mapping) + offset;
-        *size = length;
+        source->records = static_cast<const BYTE *>(file->mapping) + offset;
+        source->recordsSize = length;
         return true;
     }
     LoadedObject object;
@@ -638,11 +713,41 @@ bool ResourceSection(HMODULE module, const BYTE **data, size_t *size) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
-    if (!LoadedResourceSection(object, data, size)) {
+    if (!LoadedResourceSection(object, &source->records, &source->recordsSize)) {
         SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
         return false;
     }
     return true;
+}
+
+HMODULE LoadCodeFromHostPath(const char *hostPath) {
+    Buffer<char> name;
+    const size_t length = std::strlen(hostPath);
+    if (!name.Reserve(length + 1)) return nullptr;
+    std::memcpy(name.data(), hostPath, length + 1);
+    name.set_length(length);
+    return LoadCode(name);
+}
+
+int PeResourceData(const void *entry, const BYTE **data, DWORD *size) {
+    constexpr size_t kDataEntrySize = 16;  // OffsetToData, Size, CodePage, Reserved
+    const auto *at = static_cast<const BYTE *>(entry);
+    DataFilesLock lock;
+    for (DataFile *file = g_dataFiles; file; file = file->next) {
+        if (!file->isPe) continue;
+        const auto *begin = static_cast<const BYTE *>(file->mapping);
+        if (at < begin || at >= begin + file->size) continue;
+        if (static_cast<size_t>(begin + file->size - at) < kDataEntrySize) return 0;
+        uint32_t rva, length;
+        std::memcpy(&rva, at, 4);
+        std::memcpy(&length, at + 4, 4);
+        size_t offset;
+        if (!pe::RvaToOffset(file->image, rva, length, &offset)) return 0;
+        *data = begin + offset;
+        *size = length;
+        return 1;
+    }
+    return -1;
 }
 
 }  // namespace comhost::modules
