@@ -60,6 +60,12 @@ DECLSPEC_IMPORT BOOL WINAPI ComHostSetSystemCodePages(UINT acp, UINT oemcp);
  * 0x0409).  Returns FALSE for an unknown locale. */
 DECLSPEC_IMPORT BOOL WINAPI ComHostSetDefaultLocale(LCID lcid);
 
+/* Loads a type library from an image in memory (the bytes of a .tlb), as
+ * LoadTypeLib would from a file.  For tests and fuzzing of the reader. */
+struct ITypeLib;
+DECLSPEC_IMPORT HRESULT WINAPI ComHostLoadTypeLibFromMemory(const BYTE *data, SIZE_T size,
+                                                            struct ITypeLib **pptlib);
+
 EXTERN_C_END
 
 #endif
