@@ -245,9 +245,14 @@ bool SameName(std::u16string_view a, std::u16string_view b) noexcept;
 
 // ------------------------------------------------------------------ objects
 
+// The type information of an ADO interface from the built-in ADODB 2.7 type
+// library, loaded on first use and kept for the life of the process (null
+// when it cannot be loaded).
+ITypeInfo* AdoTypeInfo(REFIID iid) noexcept;
+
 // The IUnknown and IDispatch parts that every ADO object shares.  Late-bound
-// calls are answered by the type library once that is wired up; until then
-// the objects say honestly that they carry no type information.
+// calls are answered from the type information of the object's primary
+// interface (ITypeInfo::Invoke calls the object's own vtable).
 template <class Derived, class Primary>
 class DispatchObject : public Primary, public ISupportErrorInfo {
 public:
@@ -277,18 +282,38 @@ public:
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
         if (!pctinfo)
             return E_POINTER;
-        *pctinfo = 0;
+        *pctinfo = TypeInfo() ? 1 : 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) override {
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** ppTInfo) override {
         if (!ppTInfo)
             return E_POINTER;
         *ppTInfo = nullptr;
-        return DISP_E_BADINDEX;
+        if (index != 0)
+            return DISP_E_BADINDEX;
+        ITypeInfo* info = TypeInfo();
+        if (!info)
+            return TYPE_E_ELEMENTNOTFOUND;
+        info->AddRef();
+        *ppTInfo = info;
+        return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
+                                            DISPID* rgDispId) override {
+        if (!SameGuid(riid, GUID{}))
+            return DISP_E_UNKNOWNINTERFACE;
+        ITypeInfo* info = TypeInfo();
+        return info ? info->GetIDsOfNames(rgszNames, cNames, rgDispId) : E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags, DISPPARAMS* pDispParams,
+                                     VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
+        if (!SameGuid(riid, GUID{}))
+            return DISP_E_UNKNOWNINTERFACE;
+        ITypeInfo* info = TypeInfo();
+        if (!info)
+            return E_NOTIMPL;
+        return info->Invoke(static_cast<Primary*>(this), dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
+                            puArgErr);
     }
 
     // Every interface of the object reports its failures through error info.
@@ -299,6 +324,17 @@ public:
 protected:
     DispatchObject() = default;
     virtual ~DispatchObject() = default;
+
+private:
+    static ITypeInfo* TypeInfo() noexcept {
+        static std::atomic<ITypeInfo*> cached{nullptr};
+        ITypeInfo* info = cached.load(std::memory_order_acquire);
+        if (!info) {
+            info = AdoTypeInfo(__uuidof(Primary));
+            cached.store(info, std::memory_order_release);
+        }
+        return info;
+    }
 
 private:
     std::atomic<ULONG> m_refs{1};
