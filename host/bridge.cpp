@@ -546,9 +546,9 @@ duk_ret_t VBArrayGetItem(duk_context *ctx) {
     HRESULT hr = static_cast<UINT>(count) == dims ? S_OK : DISP_E_BADINDEX;
     LONG indices[64] = {};
     if (dims > 64) hr = DISP_E_BADINDEX;
-    // The leftmost index is the first dimension, stored last in rgIndices.
+    // rgIndices[0] is the leftmost dimension, the first argument.
     for (UINT d = 0; SUCCEEDED(hr) && d < dims; ++d)
-        indices[dims - 1 - d] = static_cast<LONG>(duk_to_int(ctx, static_cast<duk_idx_t>(d)));
+        indices[d] = static_cast<LONG>(duk_to_int(ctx, static_cast<duk_idx_t>(d)));
     VARTYPE vt = VT_EMPTY;
     void *ptr = nullptr;
     if (SUCCEEDED(hr)) hr = SafeArrayGetVartype(a, &vt);

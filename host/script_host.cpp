@@ -47,6 +47,12 @@ void Report(duk_context *ctx, const State &s) {
                 description = EngineToUtf8(duk_get_string(ctx, -1));
             duk_pop(ctx);
         }
+        // The engine's syntax errors end in " (line N)" or " (line N, end of input)".
+        duk_get_prop_string(ctx, -1, "name");
+        const bool syntax = duk_is_string(ctx, -1) && std::strcmp(duk_get_string(ctx, -1), "SyntaxError") == 0;
+        duk_pop(ctx);
+        const size_t at = description.rfind(" (line ");
+        if (syntax && at != std::string::npos && description.back() == ')') description.erase(at);
         duk_get_prop_string(ctx, -1, "lineNumber");
         line = static_cast<long>(duk_get_int_default(ctx, -1, 0));
         duk_pop(ctx);
