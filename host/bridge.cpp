@@ -60,7 +60,7 @@ void PushStashed(duk_context *ctx, const char *key) {
 
 Holder *HolderOf(duk_context *ctx, duk_idx_t idx) {
     if (!duk_is_object(ctx, idx)) return nullptr;
-    duk_get_prop_string(ctx, idx, kPtr);
+    duk_get_prop_literal(ctx, idx, COMSCRIPT_HIDDEN("ptr"));
     auto *h = static_cast<Holder *>(duk_get_pointer(ctx, -1));
     duk_pop(ctx);
     return h;
@@ -136,13 +136,13 @@ TypeCache *TypeCacheOf(IDispatch *disp) {
     return result;
 }
 
-// Looks a member name up, through the caches.
-HRESULT Resolve(Holder *h, const char *name, size_t length, Member *out) {
+// Looks a member name up, through the caches; the member stays in the cache.
+HRESULT Resolve(Holder *h, const char *name, size_t length, Member **out) {
     std::string key(name, length);
     auto &names = h->type ? h->type->byName : h->ownNames;
     auto found = names.find(key);
     if (found != names.end()) {
-        *out = found->second;
+        *out = &found->second;
         return S_OK;
     }
     std::u16string wide = ToUtf16(key);
@@ -157,41 +157,56 @@ HRESULT Resolve(Holder *h, const char *name, size_t length, Member *out) {
             m.kind = kind->second;
         }
     }
-    names.emplace(std::move(key), m);
-    *out = m;
+    *out = &names.emplace(std::move(key), m).first->second;
     return S_OK;
 }
 
 // The VARIANT arguments of one call, cleared when it goes.  Arguments given
 // as ByRef holders are passed as VT_BYREF | VT_VARIANT to a VARIANT of
 // their own, read back after the call.
-struct CallArguments {
-    std::vector<VARIANT> args;   // in DISPPARAMS order (last argument first)
-    std::vector<VARIANT> boxed;  // the referents of by-reference arguments
-    std::vector<duk_idx_t> boxIndex;
-    CallArguments() = default;
-    CallArguments(const CallArguments &) = delete;
-    CallArguments &operator=(const CallArguments &) = delete;
-    ~CallArguments() {
-        for (VARIANT &v : args) VariantClear(&v);
-        for (VARIANT &v : boxed) VariantClear(&v);
+template <size_t N>
+class SmallVariants {
+public:
+    SmallVariants() = default;
+    SmallVariants(const SmallVariants &) = delete;
+    SmallVariants &operator=(const SmallVariants &) = delete;
+    ~SmallVariants() {
+        for (size_t i = 0; i < size_; ++i) VariantClear(&data()[i]);
     }
+    void resize(size_t n) {  // once, from empty
+        if (n > N) more_.resize(n);
+        size_ = n;
+        for (size_t i = 0; i < n; ++i) VariantInit(&data()[i]);
+    }
+    VARIANT *data() { return size_ > N ? more_.data() : inline_; }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    VARIANT &operator[](size_t i) { return data()[i]; }
+
+private:
+    VARIANT inline_[N];
+    std::vector<VARIANT> more_;
+    size_t size_ = 0;
+};
+
+struct CallArguments {
+    SmallVariants<8> args;   // in DISPPARAMS order (last argument first)
+    SmallVariants<2> boxed;  // the referents of by-reference arguments
+    std::vector<duk_idx_t> boxIndex;
 };
 
 bool IsByRef(duk_context *ctx, duk_idx_t idx) {
     if (!duk_is_object(ctx, idx) || duk_is_function(ctx, idx)) return false;
-    const bool marked = duk_get_prop_string(ctx, idx, kByRef) != 0;
+    const bool marked = duk_get_prop_literal(ctx, idx, COMSCRIPT_HIDDEN("byref")) != 0;
     duk_pop(ctx);
     return marked;
 }
 
 HRESULT PrepareArguments(duk_context *ctx, duk_idx_t first, duk_idx_t count, CallArguments &ca, Failure &f) {
     ca.args.resize(static_cast<size_t>(count));
-    for (VARIANT &v : ca.args) VariantInit(&v);
     size_t boxes = 0;
     for (duk_idx_t i = 0; i < count; ++i) boxes += IsByRef(ctx, first + i) ? 1 : 0;
     ca.boxed.resize(boxes);
-    for (VARIANT &v : ca.boxed) VariantInit(&v);
     size_t box = 0;
     for (duk_idx_t i = 0; i < count; ++i) {
         const duk_idx_t idx = first + i;
@@ -297,13 +312,19 @@ duk_ret_t Finalize(duk_context *ctx) {
 
 duk_ret_t TargetCall(duk_context *ctx) { return duk_error(ctx, DUK_ERR_TYPE_ERROR, "not callable"); }
 
-// Member functions: invoked on `this` with the DISPID they carry.
+// Member functions: invoked on `this` with the DISPID they carry, in their
+// magic value when it fits, else in a property.
+constexpr DISPID kDispidInProperty = -32768;
+
 duk_ret_t MemberCall(duk_context *ctx) {
     const duk_idx_t count = duk_get_top(ctx);
-    duk_push_current_function(ctx);
-    duk_get_prop_string(ctx, -1, kDispid);
-    const auto id = static_cast<DISPID>(duk_get_int(ctx, -1));
-    duk_pop_2(ctx);
+    DISPID id = duk_get_current_magic(ctx);
+    if (id == kDispidInProperty) {
+        duk_push_current_function(ctx);
+        duk_get_prop_literal(ctx, -1, COMSCRIPT_HIDDEN("dispid"));
+        id = static_cast<DISPID>(duk_get_int(ctx, -1));
+        duk_pop_2(ctx);
+    }
     duk_push_this(ctx);
     Holder *h = HolderOf(ctx, -1);
     duk_pop(ctx);
@@ -312,17 +333,30 @@ duk_ret_t MemberCall(duk_context *ctx) {
     return 1;
 }
 
-void PushMemberFunction(duk_context *ctx, DISPID id) {
-    // One function per DISPID, shared by every object: it finds its object in `this`.
+void PushMemberFunction(duk_context *ctx, Member *m) {
+    if (m->function) {
+        duk_push_heapptr(ctx, m->function);
+        return;
+    }
+    // One function per DISPID, shared by every object: it finds its object in
+    // `this`.  The stash keeps it alive; the member remembers where it is.
+    const DISPID id = m->id;
     PushStashed(ctx, kMethods);
     if (duk_get_prop_index(ctx, -1, static_cast<duk_uarridx_t>(static_cast<uint32_t>(id)))) {
         duk_remove(ctx, -2);
+        m->function = duk_get_heapptr(ctx, -1);
         return;
     }
     duk_pop(ctx);
     duk_push_c_function(ctx, MemberCall, DUK_VARARGS);
-    duk_push_int(ctx, id);
-    duk_put_prop_string(ctx, -2, kDispid);
+    if (id > -32768 && id <= 32767) {
+        duk_set_magic(ctx, -1, id);
+    } else {
+        duk_set_magic(ctx, -1, kDispidInProperty);
+        duk_push_int(ctx, id);
+        duk_put_prop_string(ctx, -2, kDispid);
+    }
+    m->function = duk_get_heapptr(ctx, -1);
     duk_dup_top(ctx);
     duk_put_prop_index(ctx, -3, static_cast<duk_uarridx_t>(static_cast<uint32_t>(id)));
     duk_remove(ctx, -2);
@@ -358,7 +392,7 @@ duk_ret_t ProxyGet(duk_context *ctx) {
     bool failed = false;
     {
         Failure f;
-        Member m;
+        Member *m = nullptr;
         HRESULT hr = h && h->disp ? Resolve(h, name, length, &m) : E_UNEXPECTED;
         if (FAILED(hr)) {
             f = FailureOf(hr);
@@ -366,13 +400,13 @@ duk_ret_t ProxyGet(duk_context *ctx) {
             if (!h || !h->disp) f.description = u"The object has been released.";
             PushFailure(ctx, f);
             failed = true;
-        } else if (m.described && !(m.kind.get && m.kind.getRequired == 0)) {
-            PushMemberFunction(ctx, m.id);
+        } else if (m->described && !(m->kind.get && m->kind.getRequired == 0)) {
+            PushMemberFunction(ctx, m);
         } else {
             Variant result;
-            hr = InvokeMember(ctx, h, m.id, DISPATCH_PROPERTYGET, 0, 0, result.get(), f);
-            if (FAILED(hr) && !m.described && IsNotAGet(hr)) {
-                PushMemberFunction(ctx, m.id);
+            hr = InvokeMember(ctx, h, m->id, DISPATCH_PROPERTYGET, 0, 0, result.get(), f);
+            if (FAILED(hr) && !m->described && IsNotAGet(hr)) {
+                PushMemberFunction(ctx, m);
             } else if (FAILED(hr)) {
                 PushFailure(ctx, f);
                 failed = true;
@@ -401,15 +435,15 @@ duk_ret_t ProxySet(duk_context *ctx) {
     bool failed = false;
     {
         Failure f;
-        Member m;
+        Member *m = nullptr;
         HRESULT hr = h && h->disp ? Resolve(h, name, length, &m) : E_UNEXPECTED;
         if (SUCCEEDED(hr)) {
             const bool object = ObjectAt(ctx, 2) != nullptr;
             WORD flags = DISPATCH_PROPERTYPUT;
-            if (object && (!m.described || m.kind.putRef || !m.kind.put)) flags = DISPATCH_PROPERTYPUTREF;
-            hr = InvokeMember(ctx, h, m.id, flags, 2, 1, nullptr, f);
-            if (FAILED(hr) && flags == DISPATCH_PROPERTYPUTREF && !m.described && hr == DISP_E_MEMBERNOTFOUND)
-                hr = InvokeMember(ctx, h, m.id, DISPATCH_PROPERTYPUT, 2, 1, nullptr, f);
+            if (object && (!m->described || m->kind.putRef || !m->kind.put)) flags = DISPATCH_PROPERTYPUTREF;
+            hr = InvokeMember(ctx, h, m->id, flags, 2, 1, nullptr, f);
+            if (FAILED(hr) && flags == DISPATCH_PROPERTYPUTREF && !m->described && hr == DISP_E_MEMBERNOTFOUND)
+                hr = InvokeMember(ctx, h, m->id, DISPATCH_PROPERTYPUT, 2, 1, nullptr, f);
         } else {
             f = FailureOf(hr);
             if (hr == DISP_E_UNKNOWNNAME) f.description = u"Object doesn't support this property or method: " + ToUtf16(name);
@@ -440,7 +474,7 @@ duk_ret_t ProxyHas(duk_context *ctx) {
     if (h && h->disp && duk_is_string(ctx, 1) && !duk_is_symbol(ctx, 1)) {
         duk_size_t length = 0;
         const char *name = duk_get_lstring(ctx, 1, &length);
-        Member m;
+        Member *m = nullptr;
         found = SUCCEEDED(Resolve(h, name, length, &m));
     }
     duk_push_boolean(ctx, found);
@@ -725,8 +759,19 @@ HRESULT JsToVariant(duk_context *ctx, duk_idx_t idx, VARIANT *out) {
     }
     case DUK_TYPE_STRING: {
         if (duk_is_symbol(ctx, idx)) return DISP_E_TYPEMISMATCH;
-        const std::u16string text = StringAt(ctx, idx);
-        BSTR b = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), static_cast<UINT>(text.size()));
+        duk_size_t length = 0;
+        const char *bytes = duk_get_lstring(ctx, idx, &length);
+        BSTR b = nullptr;
+        bool ascii = true;
+        for (duk_size_t i = 0; i < length && ascii; ++i) ascii = static_cast<unsigned char>(bytes[i]) < 0x80;
+        if (ascii) {  // the common case, without a UTF-16 copy in between
+            b = SysAllocStringLen(nullptr, static_cast<UINT>(length));
+            if (b)
+                for (duk_size_t i = 0; i < length; ++i) b[i] = static_cast<OLECHAR>(bytes[i]);
+        } else {
+            const std::u16string text = ToUtf16(std::string_view(bytes, length));
+            b = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), static_cast<UINT>(text.size()));
+        }
         if (!b) return E_OUTOFMEMORY;
         V_VT(out) = VT_BSTR;
         V_BSTR(out) = b;

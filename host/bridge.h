@@ -29,6 +29,7 @@ struct MemberKind {
 
 struct Member {
     DISPID id = DISPID_UNKNOWN;
+    void *function = nullptr;  // the engine's member function for it, once made
     bool described = false;  // kind below comes from type information
     MemberKind kind;
 };
