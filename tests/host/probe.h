@@ -198,6 +198,7 @@ private:
         else if (kind == u"error") { V_VT(r) = VT_ERROR; V_ERROR(r) = E_FAIL; }
         else if (kind == u"date") { V_VT(r) = VT_DATE; V_DATE(r) = 45293.75; }  // 2024-01-02 18:00
         else if (kind == u"dispatch") { V_VT(r) = VT_DISPATCH; V_DISPATCH(r) = new Probe(); }
+        else if (kind == u"self") { V_VT(r) = VT_DISPATCH; V_DISPATCH(r) = this; AddRef(); }
         else if (kind == u"nulldispatch") { V_VT(r) = VT_DISPATCH; V_DISPATCH(r) = nullptr; }
         else if (kind == u"unknown") { V_VT(r) = VT_UNKNOWN; V_UNKNOWN(r) = new Probe(); }
         else if (kind == u"byref") {

@@ -253,6 +253,15 @@ TEST_F(BridgeTest, WScriptObject) {
     EXPECT_EQ(Run("WScript.Quit(4); WScript.Echo('not reached');"), 4);
 }
 
+TEST_F(BridgeTest, CollectedWrappersReleaseTheirReference) {
+    const ULONG before = probe_->Refs();  // ours and the global's
+    ASSERT_EQ(Run("for (var i = 0; i < 1000; ++i) probe.Give('self').Count;"
+                  "var cycle = {self: probe.Give('self')}; cycle.me = cycle; cycle = null; Duktape.gc();"),
+              0)
+        << Err();
+    EXPECT_EQ(probe_->Refs(), before);
+}
+
 TEST_F(BridgeTest, ReleaseAllGivesBackEveryReference) {
     ASSERT_EQ(Run("var kept = [probe.Give('dispatch'), probe.Give('array'), probe]; var p = probe;"), 0);
     EXPECT_GT(probe_->Refs(), 1u);
