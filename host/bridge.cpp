@@ -49,7 +49,6 @@ constexpr const char *kDispid = COMSCRIPT_HIDDEN("dispid");
 constexpr const char *kToString = COMSCRIPT_HIDDEN("tostring");
 constexpr const char *kValueOf = COMSCRIPT_HIDDEN("valueof");
 constexpr const char *kVBArrayProto = COMSCRIPT_HIDDEN("vbarrayproto");
-constexpr const char *kByRef = COMSCRIPT_HIDDEN("byref");
 
 // Pushes a value kept in the global stash.
 void PushStashed(duk_context *ctx, const char *key) {
