@@ -142,7 +142,13 @@ TEST_F(Processes, WritersKilledMidRegistrationLeaveWholeCalls) {
         std::string prefix = "K" + std::to_string(round);
         pid_t pid = Spawn({"loop", prefix});
         ASSERT_GT(pid, 0);
-        struct timespec pause = {0, static_cast<long>(20 + random() % 60) * 1000000L};
+        // Once the writer is under way, let it run a little and kill it.
+        std::string started = "Software\\Probe\\" + prefix;
+        for (int wait = 0; wait < 2000 && !KeyExists(HKEY_CURRENT_USER, started.c_str()); ++wait) {
+            struct timespec poll = {0, 5000000L};
+            nanosleep(&poll, nullptr);
+        }
+        struct timespec pause = {0, static_cast<long>(random() % 40) * 1000000L};
         nanosleep(&pause, nullptr);
         kill(pid, SIGKILL);
         EXPECT_EQ(128 + SIGKILL, Wait(pid)) << "the writer stopped by itself";

@@ -288,8 +288,9 @@ TEST_F(Values, EnumerationOrderAndInfo) {
     char tiny[5];
     DWORD cch = sizeof(tiny);  // "Alpha" needs 6 with its terminator
     EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExA(k.get(), 0, tiny, &cch, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyA(k.get(), 3, tiny + 0, 6));
-    EXPECT_STREQ("gamma", tiny);
+    char fits[6];
+    EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyA(k.get(), 3, fits, sizeof(fits)));
+    EXPECT_STREQ("gamma", fits);
 
     // Values come in the order they were first set.
     char vname[32];
