@@ -10,7 +10,7 @@ packages=(
   cmake make g++ pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
-  libpugixml-dev libsqlite3-dev libffi-dev
+  libpugixml-dev libsqlite3-dev libffi-dev duktape-dev
   clang libclang-rt-14-dev
 )
 missing=()

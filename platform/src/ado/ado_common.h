@@ -256,8 +256,8 @@ bool SameName(std::u16string_view a, std::u16string_view b) noexcept;
 // ------------------------------------------------------------------ objects
 
 // The IUnknown and IDispatch parts that every ADO object shares.  Late-bound
-// calls are answered by the type library once that is wired up; until then
-// the objects say honestly that they carry no type information.
+// calls are answered from the type information of the object's primary
+// interface (ITypeInfo::Invoke calls the object's own vtable).
 template <class Derived, class Primary>
 class DispatchObject : public Primary, public ISupportErrorInfo, private comhost::LiveObject {
 public:

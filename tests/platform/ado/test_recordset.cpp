@@ -43,7 +43,59 @@ TEST_F(RecordsetTest, OneObjectAnswersEveryRecordsetInterface) {
 
     UINT count = 99;
     EXPECT_EQ(S_OK, rs->GetTypeInfoCount(&count));
-    EXPECT_EQ(1u, count);   // answered from the ADO type library
+    EXPECT_EQ(1u, count);
+}
+
+// Late binding goes through the interface's type information in the built-in
+// ADODB library; failures of the called method come back as DISP_E_EXCEPTION.
+TEST_F(RecordsetTest, LateBoundThroughTheTypeLibrary) {
+    Ptr<_Recordset> rs = NewRecordset();
+    Ptr<ITypeInfo> info;
+    ASSERT_EQ(S_OK, rs->GetTypeInfo(0, 0, info.out()));
+    EXPECT_EQ(DISP_E_BADINDEX, rs->GetTypeInfo(1, 0, info.out()));
+
+    OLECHAR state[] = u"state";  // names compare without regard to case
+    OLECHAR unknown[] = u"NoSuchMember";
+    LPOLESTR names[] = {state};
+    DISPID id = 0;
+    ASSERT_EQ(S_OK, rs->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, rs->GetIDsOfNames(IID_IDispatch, names, 1, 0, &id));
+    names[0] = unknown;
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, rs->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
+    names[0] = state;
+    ASSERT_EQ(S_OK, rs->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
+
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    Var result;
+    ASSERT_EQ(S_OK, rs->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, result.out(), nullptr, nullptr));
+    ASSERT_EQ(VT_I4, result.vt());
+    EXPECT_EQ(adStateClosed, V_I4(result.get()));
+
+    OLECHAR moveNext[] = u"MoveNext";
+    names[0] = moveNext;
+    ASSERT_EQ(S_OK, rs->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
+    EXCEPINFO info2{};
+    EXPECT_EQ(DISP_E_EXCEPTION, rs->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, &info2, nullptr));
+    EXPECT_TRUE(FAILED(info2.scode));
+    EXPECT_NE(nullptr, info2.bstrDescription);
+    SysFreeString(info2.bstrSource);
+    SysFreeString(info2.bstrDescription);
+    SysFreeString(info2.bstrHelpFile);
+
+    // The collection's _NewEnum answers DISPID_NEWENUM.
+    AppendColumns(rs.get(), {{u"a", adInteger, 0, adFldUnspecified}});
+    Ptr<Fields> fields;
+    ASSERT_EQ(S_OK, rs->get_Fields(fields.out()));
+    ASSERT_EQ(S_OK, fields->Invoke(DISPID_NEWENUM, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
+                                   result.out(), nullptr, nullptr));
+    ASSERT_EQ(VT_UNKNOWN, result.vt());
+    Ptr<IEnumVARIANT> items;
+    ASSERT_EQ(S_OK, V_UNKNOWN(result.get())->QueryInterface(IID_IEnumVARIANT, items.outVoid()));
+    Var first;
+    ULONG fetched = 0;
+    EXPECT_EQ(S_OK, items->Next(1, first.out(), &fetched));
+    EXPECT_EQ(1u, fetched);
+    EXPECT_EQ(VT_DISPATCH, first.vt());
 }
 
 TEST_F(RecordsetTest, FabricatedLifeCycle) {
