@@ -6,7 +6,7 @@
 #
 # The registry is $COMHOST_REGISTRY, else $XDG_DATA_HOME/comhost/registry.db,
 # else ~/.local/share/comhost/registry.db.  To unregister:
-#   build/linux/platform/regsvr -u build/linux/nuv_ado_helper.so
+#   build/linux/regsvr -u build/linux/nuv_ado_helper.so
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,7 +39,7 @@ if "$build/reg" query 'HKCR\Orvane.ADOHelper.1\CLSID' >/dev/null 2>&1; then
   echo "== Orvane.ADOHelper.1 is registered in $registry"
 else
   echo "== Registering $build/nuv_ado_helper.so in $registry"
-  "$build/platform/regsvr" "$build/nuv_ado_helper.so"
+  "$build/regsvr" "$build/nuv_ado_helper.so"
 fi
 
 echo "== Running examples/price_list.js"
