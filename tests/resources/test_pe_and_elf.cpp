@@ -6,11 +6,13 @@
 // the .tlb of its own build, and the two with each other in size only.
 
 #include <windows.h>
+#include <oleauto.h>
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 
@@ -51,5 +53,57 @@ TEST(PeAndElf, SameScriptAndTypeLibrary) {
         if (c == '/') c = '\\';
     EXPECT_EQ(ResourceBytes(("C:" + windowsForm).c_str(), MAKEINTRESOURCEA(101), "REGISTRY"), script);
 }
+
+// Reads a library's dual interface the way late binding does: name, DISPID
+// and table slot of every method, and each parameter's type and flags.
+std::string DescribeInterface(const char *file) {
+    std::wstring wide(file, file + std::strlen(file));
+    std::u16string path(wide.begin(), wide.end());
+    ITypeLib *library = nullptr;
+    if (FAILED(LoadTypeLibEx(reinterpret_cast<LPCOLESTR>(path.c_str()), REGKIND_NONE, &library)))
+        return "<no type library>";
+    std::string out;
+    TLIBATTR *libAttr = nullptr;
+    library->GetLibAttr(&libAttr);
+    const UINT pointerSize = libAttr->syskind == SYS_WIN64 ? 8 : 4;
+    library->ReleaseTLibAttr(libAttr);
+    ITypeInfo *info = nullptr;
+    if (SUCCEEDED(library->GetTypeInfo(1, &info))) {
+        TYPEATTR *attr = nullptr;
+        info->GetTypeAttr(&attr);
+        for (UINT i = 0; i < attr->cFuncs; ++i) {
+            FUNCDESC *f = nullptr;
+            if (FAILED(info->GetFuncDesc(i, &f))) continue;
+            BSTR names[16] = {};
+            UINT count = 0;
+            info->GetNames(f->memid, names, 16, &count);
+            for (UINT k = 0; k < count; ++k) {
+                for (const OLECHAR *c = names[k]; c && *c; ++c) out += static_cast<char>(*c);
+                out += k == 0 ? "(" : ",";
+                SysFreeString(names[k]);
+            }
+            out += ") id " + std::to_string(f->memid) + " slot " + std::to_string(f->oVft / pointerSize);
+            for (SHORT p = 0; p < f->cParams; ++p)
+                out += " " + std::to_string(f->lprgelemdescParam[p].tdesc.vt) + "/" +
+                       std::to_string(f->lprgelemdescParam[p].paramdesc.wParamFlags);
+            out += "\n";
+            info->ReleaseFuncDesc(f);
+        }
+        info->ReleaseTypeAttr(attr);
+        info->Release();
+    }
+    library->Release();
+    return out;
+}
+
+TEST(PeAndElf, SameInterfaceThroughTheTypeLibraryReader) {
+    struct stat st {};
+    if (stat(NUV_WIN32_DLL_PATH, &st) != 0) GTEST_SKIP() << "no " NUV_WIN32_DLL_PATH " (build preset win32)";
+    const std::string shared = DescribeInterface(NUV_LIBRARY_PATH);
+    EXPECT_NE(std::string::npos, shared.find("RecordsetLoadFromFile(FileIndex,")) << shared;
+    EXPECT_NE(std::string::npos, shared.find("id 10 slot 16")) << shared;   // offset 64 in a 32-bit library
+    EXPECT_EQ(DescribeInterface(NUV_WIN32_DLL_PATH), shared);
+}
+
 
 }  // namespace
