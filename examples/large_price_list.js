@@ -2,7 +2,7 @@
 // rise of every price with RecordsetWrite.
 //
 // data/recordsets/recordset3.xml is generated, not kept in the repository:
-//   build/linux/tools/genrecordset/genrecordset 100000 examples/data/recordsets/recordset3.xml
+//   build/linux/genrecordset 100000 examples/data/recordsets/recordset3.xml
 //   cd examples && ../build/linux/comscript large_price_list.js
 
 var adLockBatchOptimistic = 4;
