@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian 12), builds the Linux shared object and
 # the 32-bit Windows DLL, runs every test (also under ASan+UBSan) and checks
-# the DLL's exports, imports, resources and type library, and runs every
-# libFuzzer target for a short time.
+# the DLL's exports, imports, resources and type library, runs the README's
+# client recipe and runs every libFuzzer target for a short time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,5 +36,6 @@ cmake --preset linux-tsan >/dev/null
 cmake --build --preset linux-tsan -j "$jobs" --target test_server
 ctest --preset linux-tsan
 tools/check_dll.sh build/win32/nuv_ado_helper.dll build/linux/nuv_ado_helper.so
+tools/check_readme_recipe.sh
 tools/run_fuzzers.sh
 echo "all tests passed"
