@@ -16,9 +16,11 @@ seconds=${FUZZ_SECONDS:-20}
 seed_dir() {
   case "$1" in
     fuzz_persist_load) echo tests/platform/persist/data ;;
+    fuzz_typelib) echo tests/platform/typelib/fuzz_corpus ;;
+    fuzz_reg_import) echo tests/platform/registry/fuzz_corpus ;;
     *)
       # Default: a directory named after the target beside its source.
-      find tests -type d -name "$1_seeds" -print -quit ;;
+      find tests -type d \( -name "$1_seeds" -o -name "$1_corpus" \) -print -quit ;;
   esac
 }
 
@@ -40,13 +42,14 @@ for t in "${targets[@]}"; do
   corpus=build/fuzz/corpus/$t
   mkdir -p "$corpus"
   seeds=$(seed_dir "$t")
+  dict=$(find tests -type f -name "$t.dict" -print -quit)
   echo "== $t: ${seconds}s${seeds:+, seeds from $seeds}"
   log=build/fuzz/artifacts/$t.log
   rm -f build/fuzz/artifacts/"$t"-*
   status=0
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$exe" -max_total_time="$seconds" -max_len=16384 -print_final_stats=1 \
-    -artifact_prefix=build/fuzz/artifacts/"$t"- "$corpus" ${seeds:+"$seeds"} >"$log" 2>&1 || status=$?
+    -artifact_prefix=build/fuzz/artifacts/"$t"- ${dict:+-dict="$dict"} "$corpus" ${seeds:+"$seeds"} >"$log" 2>&1 || status=$?
   grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log" || true
   if ((status != 0)); then
     tail -n 60 "$log" >&2
