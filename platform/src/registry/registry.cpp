@@ -169,14 +169,35 @@ bool FindChild(int64_t parent, WView name, KeyRow *row) {
     return true;
 }
 
-// Whether the key or one of its ancestors is protected.
-bool IsProtected(int64_t id) {
+// The key's row and whether it or one of its ancestors is protected, in one
+// walk up the tree; false when the key is gone.  The walk yields the key
+// itself first, then its ancestors.
+bool GetKeyState(int64_t id, KeyRow *row, bool *isProtected) {
     Query q("WITH RECURSIVE up(id, parent, flags) AS ("
             " SELECT id, parent, flags FROM keys WHERE id = ?1"
             " UNION ALL SELECT k.id, k.parent, k.flags FROM keys k JOIN up ON k.id = up.parent)"
-            " SELECT 1 FROM up WHERE flags & 1 LIMIT 1");
+            " SELECT id, coalesce(parent, 0), flags FROM up");
     q.Bind(1, id);
-    return q.Step();
+    bool found = false;
+    bool prot = false;
+    while (q.Step()) {
+        if (q.Int(0) == id) {
+            *row = {id, q.Int(1), q.Int(2)};
+            found = true;
+        }
+        if (q.Int(2) & KeyProtected) prot = true;
+    }
+    *isProtected = prot;
+    return found;
+}
+
+// Whether the key or one of its ancestors is protected; ERROR_KEY_DELETED
+// (thrown) when the key is gone.
+bool EnsureKeyProtected(int64_t id) {
+    KeyRow row;
+    bool prot = false;
+    if (!GetKeyState(id, &row, &prot)) throw Status{ERROR_KEY_DELETED};
+    return prot;
 }
 
 void Touch(int64_t id) {
@@ -192,9 +213,9 @@ bool HasSubkeys(int64_t id) {
 
 // Walks parts below start; ERROR_FILE_NOT_FOUND when a level is missing.
 LSTATUS Walk(int64_t start, const std::vector<WView> &parts, KeyRow *target, bool *isProtected) {
-    bool prot = IsProtected(start);
+    bool prot = false;
     KeyRow row;
-    if (!GetKey(start, &row)) return ERROR_KEY_DELETED;
+    if (!GetKeyState(start, &row, &prot)) return ERROR_KEY_DELETED;
     for (WView part : parts) {
         if (!FindChild(row.id, part, &row)) return ERROR_FILE_NOT_FOUND;
         if (row.flags & KeyProtected) prot = true;
@@ -262,8 +283,8 @@ LSTATUS CreateKey(HKEY key, LPCWSTR subKey, REGSAM sam, PHKEY result, LPDWORD di
     status = Transact(key, Mode::Write, &created, [&](const HandleInfo &info) -> LSTATUS {
         madeNew = false;
         KeyRow row;
-        if (!GetKey(info.key, &row)) return ERROR_KEY_DELETED;
-        bool prot = IsProtected(info.key);
+        bool prot = false;
+        if (!GetKeyState(info.key, &row, &prot)) return ERROR_KEY_DELETED;
         for (WView part : parts) {
             KeyRow child;
             if (FindChild(row.id, part, &child)) {
@@ -303,11 +324,18 @@ LSTATUS ReadValue(HKEY key, WView name, ValueData *out) {
     if (name.size() > MaxValueNameLength) return ERROR_FILE_NOT_FOUND;
     std::string fold = FoldName(name);
     return Transact(key, Mode::Read, nullptr, [&](const HandleInfo &info) -> LSTATUS {
-        EnsureKey(info.key);
-        if (!(info.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+        // A value row proves its key exists (deleting a key deletes its
+        // values), so the key is looked up only when no row answers.
+        if (!(info.access & KEY_QUERY_VALUE)) {
+            EnsureKey(info.key);
+            return ERROR_ACCESS_DENIED;
+        }
         Query q("SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2");
         q.Bind(1, info.key).BindBlob(2, fold.data(), fold.size());
-        if (!q.Step()) return ERROR_FILE_NOT_FOUND;
+        if (!q.Step()) {
+            EnsureKey(info.key);
+            return ERROR_FILE_NOT_FOUND;
+        }
         CountAllocation();
         out->type = static_cast<DWORD>(q.Int(0));
         out->data.assign(static_cast<const char *>(q.Blob(1)), q.Size(1));
@@ -319,8 +347,8 @@ LSTATUS WriteValue(HKEY key, WView name, DWORD type, const void *data, size_t si
     if (name.size() > MaxValueNameLength) return ERROR_INVALID_PARAMETER;
     std::string fold = FoldName(name);
     return Transact(key, Mode::Write, nullptr, [&](const HandleInfo &info) -> LSTATUS {
-        EnsureKey(info.key);
-        if (!(info.access & KEY_SET_VALUE) || IsProtected(info.key)) return ERROR_ACCESS_DENIED;
+        bool prot = EnsureKeyProtected(info.key);
+        if (!(info.access & KEY_SET_VALUE) || prot) return ERROR_ACCESS_DENIED;
         Query q("INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
                 "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
         q.Bind(1, info.key).BindName(2, name).BindBlob(3, fold.data(), fold.size()).Bind(4, type);
@@ -334,8 +362,8 @@ LSTATUS DeleteValue(HKEY key, WView name) {
     if (name.size() > MaxValueNameLength) return ERROR_FILE_NOT_FOUND;
     std::string fold = FoldName(name);
     return Transact(key, Mode::Write, nullptr, [&](const HandleInfo &info) -> LSTATUS {
-        EnsureKey(info.key);
-        if (!(info.access & KEY_SET_VALUE) || IsProtected(info.key)) return ERROR_ACCESS_DENIED;
+        bool prot = EnsureKeyProtected(info.key);
+        if (!(info.access & KEY_SET_VALUE) || prot) return ERROR_ACCESS_DENIED;
         Query q("DELETE FROM vals WHERE key = ?1 AND fold = ?2");
         q.Bind(1, info.key).BindBlob(2, fold.data(), fold.size()).Run();
         if (Changes() == 0) return ERROR_FILE_NOT_FOUND;
@@ -396,11 +424,17 @@ struct EnumKeyData {
 
 LSTATUS EnumKey(HKEY key, DWORD index, EnumKeyData *out) {
     return Transact(key, Mode::Read, nullptr, [&](const HandleInfo &info) -> LSTATUS {
-        EnsureKey(info.key);
-        if (!(info.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+        // A subkey row proves its parent exists.
+        if (!(info.access & KEY_ENUMERATE_SUB_KEYS)) {
+            EnsureKey(info.key);
+            return ERROR_ACCESS_DENIED;
+        }
         Query q("SELECT name, mtime FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2");
         q.Bind(1, info.key).Bind(2, index);
-        if (!q.Step()) return ERROR_NO_MORE_ITEMS;
+        if (!q.Step()) {
+            EnsureKey(info.key);
+            return ERROR_NO_MORE_ITEMS;
+        }
         CountAllocation();
         out->name = q.Name(0);
         out->mtime = q.Int(1);
@@ -415,11 +449,17 @@ struct EnumValueData {
 
 LSTATUS EnumValue(HKEY key, DWORD index, EnumValueData *out) {
     return Transact(key, Mode::Read, nullptr, [&](const HandleInfo &info) -> LSTATUS {
-        EnsureKey(info.key);
-        if (!(info.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+        // A value row proves its key exists.
+        if (!(info.access & KEY_QUERY_VALUE)) {
+            EnsureKey(info.key);
+            return ERROR_ACCESS_DENIED;
+        }
         Query q("SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
         q.Bind(1, info.key).Bind(2, index);
-        if (!q.Step()) return ERROR_NO_MORE_ITEMS;
+        if (!q.Step()) {
+            EnsureKey(info.key);
+            return ERROR_NO_MORE_ITEMS;
+        }
         CountAllocation();
         out->name = q.Name(0);
         out->value.type = static_cast<DWORD>(q.Int(1));

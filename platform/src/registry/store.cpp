@@ -423,7 +423,15 @@ void Frame::Commit() {
 }
 
 void Frame::Rollback() {
-    sqlite3_exec(GetState().db, "ROLLBACK", nullptr, nullptr, nullptr);
+    // Failed lookups end this way on every miss, so the statement is kept
+    // prepared like the others; the plain form stays as the fallback.
+    try {
+        Query rollback("ROLLBACK");
+        rollback.Run();
+        return;
+    } catch (...) {
+    }
+    if (!sqlite3_get_autocommit(GetState().db)) sqlite3_exec(GetState().db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 void Frame::Reserve(NewHandle *created) {

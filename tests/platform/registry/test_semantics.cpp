@@ -150,6 +150,32 @@ TEST_F(KeysAndHandles, DeleteKeyRefusesSubkeysAndDeletedKeysAnswerKeyDeleted) {
     EXPECT_EQ(ERROR_KEY_DELETED, SetDword(recreated.get(), "v", 1));
 }
 
+// A deleted key answers ERROR_KEY_DELETED before any access check, and a
+// key that is still there answers the lookup's own result.
+TEST_F(KeysAndHandles, DeletedKeyOutranksAccessAndEmptyLookups) {
+    Key writeOnly, readOnly;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Gone", writeOnly.put()));
+    writeOnly.reset();
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Gone", 0, KEY_SET_VALUE, writeOnly.put()));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Gone", 0, KEY_READ, readOnly.put()));
+    char name[16];
+    DWORD cch = sizeof(name), size = 0;
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryValueExA(writeOnly.get(), "v", nullptr, nullptr, nullptr, &size));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(readOnly.get(), "v", nullptr, nullptr, nullptr, &size));
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExA(readOnly.get(), 0, name, &cch, nullptr, nullptr, nullptr, nullptr));
+    cch = sizeof(name);
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueA(readOnly.get(), 0, name, &cch, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Gone"));
+    for (HKEY h : {writeOnly.get(), readOnly.get()}) {
+        cch = sizeof(name);
+        EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(h, "v", nullptr, nullptr, nullptr, &size));
+        EXPECT_EQ(ERROR_KEY_DELETED, RegEnumKeyExA(h, 0, name, &cch, nullptr, nullptr, nullptr, nullptr));
+        cch = sizeof(name);
+        EXPECT_EQ(ERROR_KEY_DELETED, RegEnumValueA(h, 0, name, &cch, nullptr, nullptr, nullptr, nullptr));
+        EXPECT_EQ(ERROR_KEY_DELETED, RegDeleteValueA(h, "v"));
+    }
+}
+
 TEST_F(KeysAndHandles, DeleteTreeRemovesEverythingBelow) {
     Key k;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Tree\\A\\B\\C", k.put()));
