@@ -712,7 +712,8 @@ private:
     size_t m_span = 0;
 
     std::string m_rowName;  // qualified name of the row elements, once seen
-    std::string m_part;
+    std::unique_ptr<char[]> m_part;  // the part being read, parsed in place
+    size_t m_partCapacity = 0;
     pugi::xml_document m_partDoc;
     std::string m_decoded;
     std::vector<uint64_t> m_seen;  // per column: the row that last gave it
@@ -906,7 +907,15 @@ void PartReader::ReadRowFast(pugi::xml_node row, Container container) {
         const char* name = a.name();
         size_t index;
         // Columns mostly come in schema order.
-        if (expect < columns && std::strcmp(name, m_ctx.xmlNames[expect].c_str()) == 0) {
+        bool same = false;
+        if (expect < columns) {
+            // The name text ends at its terminator, which no column name holds.
+            const std::string& x = m_ctx.xmlNames[expect];
+            size_t k = 0;
+            while (k < x.size() && name[k] == x[k]) ++k;
+            same = k == x.size() && name[k] == 0;
+        }
+        if (same) {
             index = expect;
         } else {
             auto it = m_ctx.byName.find(std::string_view(name));
@@ -944,9 +953,19 @@ void PartReader::ReadRowFast(pugi::xml_node row, Container container) {
 }
 
 void PartReader::ReadPart(size_t from, size_t to, Container container) {
-    m_part.assign(m_text.substr(from, to - from));
+    const size_t size = to - from;
+    if (size > m_partCapacity) {
+        m_part.reset();
+        m_part = std::make_unique_for_overwrite<char[]>(size);
+        m_partCapacity = size;
+    }
+    // The text is checked as it is copied, a part at a time while it is in
+    // the cache, rather than all at once before reading.  The head was
+    // checked when it was parsed, and what lies between and after the parts
+    // (container tags, end tags) was matched against names and white space.
+    if (!CopyXmlUtf8(m_text.substr(from, size), m_part.get())) Stop();
     const pugi::xml_parse_result r =
-        m_partDoc.load_buffer_inplace(m_part.data(), m_part.size(), kParseFlags, pugi::encoding_utf8);
+        m_partDoc.load_buffer_inplace(m_part.get(), size, kParseFlags, pugi::encoding_utf8);
     if (!r) Stop();
     const size_t depth = container == Container::Data ? 2 : 3;
     for (pugi::xml_node n : m_partDoc.children()) {
@@ -1169,10 +1188,8 @@ Result<Table> LoadFile(const std::string& path) noexcept {
 std::optional<Error> Read(std::string_view document, RowSink& sink, size_t byPartsFrom) noexcept {
     try {
         std::string_view text;
-        size_t bad = 0;
-        const char* problem = "";
         if (document.size() >= byPartsFrom && document.size() <= kMaxDocumentBytes &&
-            Utf8DocumentText(document, text) && CheckXmlUtf8(text, bad, problem)) {
+            Utf8DocumentText(document, text)) {
             try {
                 PartReader reader(text, sink);
                 reader.Run();
