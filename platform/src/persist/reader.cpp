@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -674,6 +676,7 @@ public:
 
 private:
     static constexpr size_t kPartBytes = size_t{256} * 1024;
+    static constexpr size_t kPartPadding = 16;
     enum class Container { Data, Insert, Delete };
     // A tag in the rowset namespace's prefix found in the data section.
     struct RowsetTag {
@@ -884,6 +887,21 @@ constexpr std::array<bool, 256> kNeedsDecoding = [] {
     return t;
 }();
 
+// The first character of a value at or after `p` that needs decoding, or its
+// terminator; reads sixteen bytes at a time, which the part's padding allows.
+const char* ScanPlainText(const char* p) noexcept {
+    for (;;) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()), _mm_cmpeq_epi8(v, _mm_set1_epi8('&'))),
+                         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')))),
+            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (mask != 0) return p + __builtin_ctz(mask);
+        p += 16;
+    }
+}
+
 // The UTF-16 length of valid UTF-8 text.
 size_t Utf16Length(std::string_view s) noexcept {
     size_t n = 0;
@@ -902,18 +920,27 @@ void PartReader::ReadRowFast(pugi::xml_node row, Container container) {
                                                      : RowState::Deleted);
     ++m_rowNumber;
     const size_t columns = m_schema.columns.size();
+    const char* const partBegin = m_part.get();
+    const char* const partEnd = partBegin + m_partCapacity;
     size_t expect = 0;
     for (pugi::xml_attribute a = row.first_attribute(); a; a = a.next_attribute()) {
         const char* name = a.name();
+        const char* value = a.value();
+        // Both lie in the part, the name (and its terminator) before the value.
+        const bool inPart = name >= partBegin && value > name && value < partEnd;
         size_t index;
         // Columns mostly come in schema order.
         bool same = false;
         if (expect < columns) {
-            // The name text ends at its terminator, which no column name holds.
             const std::string& x = m_ctx.xmlNames[expect];
-            size_t k = 0;
-            while (k < x.size() && name[k] == x[k]) ++k;
-            same = k == x.size() && name[k] == 0;
+            if (inPart) {
+                // The name is shorter than the distance to the value, so
+                // reading x.size() + 1 bytes stays inside the part.
+                same = x.size() < static_cast<size_t>(value - name) && std::memcmp(name, x.data(), x.size()) == 0 &&
+                       name[x.size()] == 0;
+            } else {
+                same = std::strcmp(name, x.c_str()) == 0;
+            }
         }
         if (same) {
             index = expect;
@@ -926,8 +953,7 @@ void PartReader::ReadRowFast(pugi::xml_node row, Container container) {
         if (m_seen[index] == m_rowNumber) Stop();
         m_seen[index] = m_rowNumber;
 
-        const char* value = a.value();
-        const char* p = value;
+        const char* p = inPart ? ScanPlainText(value) : value;
         while (!kNeedsDecoding[static_cast<unsigned char>(*p)]) ++p;
         std::string_view text;
         if (*p == 0) {
@@ -956,9 +982,12 @@ void PartReader::ReadPart(size_t from, size_t to, Container container) {
     const size_t size = to - from;
     if (size > m_partCapacity) {
         m_part.reset();
-        m_part = std::make_unique_for_overwrite<char[]>(size);
+        // Sixteen bytes more, zeros, so that a value can be scanned sixteen
+        // bytes at a time up to its terminator.
+        m_part = std::make_unique_for_overwrite<char[]>(size + kPartPadding);
         m_partCapacity = size;
     }
+    std::memset(m_part.get() + size, 0, kPartPadding);
     // The text is checked as it is copied, a part at a time while it is in
     // the cache, rather than all at once before reading.  The head was
     // checked when it was parsed, and what lies between and after the parts

@@ -77,6 +77,15 @@ bool ScanXmlUtf8(std::string_view s, char* out, size_t& bad, const char*& proble
             ++i;
             continue;
         }
+        // Two-byte sequences (accented letters) are all XML characters.
+        if (b >= 0xC2 && b <= 0xDF && n - i >= 2 && (static_cast<unsigned char>(s[i + 1]) & 0xC0) == 0x80) {
+            if constexpr (kCopy) {
+                out[i] = s[i];
+                out[i + 1] = s[i + 1];
+            }
+            i += 2;
+            continue;
+        }
         const size_t at = i;
         char32_t cp = 0;
         if (!NextUtf8(s, i, cp)) {

@@ -246,6 +246,15 @@ bool ScaledMagnitude(const DecimalText& t, int scale, U128& mag) noexcept {
 // ---------------------------------------------------------------- numbers
 
 bool ParseBoolean(std::string_view text, bool& out) noexcept {
+    // The forms written by ADO first, exactly as written.
+    if (text == "True" || text == "1") {
+        out = true;
+        return true;
+    }
+    if (text == "False" || text == "0") {
+        out = false;
+        return true;
+    }
     text = TrimXmlSpace(text);
     if (EqualsNoCase(text, "true") || text == "1" || text == "-1") {
         out = true;
@@ -829,6 +838,27 @@ ValueStatus ParseValue(const Column& column, ValueForm form, std::string_view te
         return ValueStatus::Ok;
     }
     case ValueForm::Signed: {
+        // Plain digits with at most a minus sign, short enough not to
+        // overflow: read directly.
+        if (!text.empty() && text.size() <= 18) {
+            const bool negative = text[0] == '-';
+            size_t k = negative ? 1 : 0;
+            int64_t v = 0;
+            bool plain = k < text.size();
+            for (; plain && k < text.size(); ++k) {
+                const auto d = static_cast<unsigned>(text[k] - '0');
+                if (d > 9) plain = false;
+                else v = v * 10 + static_cast<int64_t>(d);
+            }
+            if (plain) {
+                if (negative) v = -v;
+                int64_t lo = 0, hi = 0;
+                SignedRange(column.type, lo, hi);
+                if (v < lo || v > hi) return ValueStatus::Range;
+                out = v;
+                return ValueStatus::Ok;
+            }
+        }
         std::string_view s = TrimXmlSpace(text);
         std::string_view digits = s;
         if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
