@@ -719,6 +719,7 @@ private:
     size_t m_partCapacity = 0;
     pugi::xml_document m_partDoc;
     std::string m_decoded;
+    persist::Value m_value;
     std::vector<uint64_t> m_seen;  // per column: the row that last gave it
     uint64_t m_rowNumber = 0;
     size_t m_bytesRead = 0;
@@ -970,9 +971,10 @@ void PartReader::ReadRowFast(pugi::xml_node row, Container container) {
             if (limit != 0 && text.size() > limit && Utf16Length(text) > limit) Stop();
             m_sink.SetText(index, text);
         } else {
-            persist::Value v;
-            if (ParseValue(m_schema.columns[index], form, text, v) != ValueStatus::Ok || IsNull(v)) Stop();
-            m_sink.SetValue(index, v);
+            // One value object for all, so that values of the same kind as
+            // the last are assigned in place.
+            if (ParseValue(m_schema.columns[index], form, text, m_value) != ValueStatus::Ok || IsNull(m_value)) Stop();
+            m_sink.SetValue(index, m_value);
         }
     }
     m_sink.EndRow();

@@ -303,8 +303,13 @@ bool DecodeXmlText(std::string_view raw, bool attribute, std::string* out, Decod
             if (out) out->push_back(' ');
             i += (c == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ? 2 : 1;
         } else {
-            if (out) out->push_back(c);
-            ++i;
+            // A run of characters that stand for themselves, appended at once.
+            size_t j = i + 1;
+            while (j < raw.size() && raw[j] != '&' && raw[j] != '<' && raw[j] != '\t' && raw[j] != '\n' &&
+                   raw[j] != '\r')
+                ++j;
+            if (out) out->append(raw.data() + i, j - i);
+            i = j;
         }
     }
     return true;
