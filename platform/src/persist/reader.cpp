@@ -725,6 +725,7 @@ private:
     std::string_view m_text;
     RowSink& m_sink;
     const size_t m_partBytes;  // about this much text a part
+    static constexpr size_t kFirstPartBytes = 4096;
     std::string_view m_rootName, m_dataName, m_prefix;
     size_t m_bodyStart = 0, m_bodyEnd = 0;
 
@@ -1137,9 +1138,12 @@ void PartReader::ParseNodes(size_t from, size_t size, Container container) {
 // before a '<' near every m_partBytes, outside the elements parts may not cut.
 void PartReader::ReadSegment(size_t from, size_t to, Container container) {
     while (from < to) {
+        // Until a first row has been read through the parser, parts are
+        // small: from then on rows are read from the text.
+        const size_t partBytes = m_rowName.empty() ? std::min(m_partBytes, kFirstPartBytes) : m_partBytes;
         size_t cut = to;
-        if (to - from > m_partBytes + m_partBytes / 2) {
-            size_t at = from + m_partBytes;
+        if (to - from > partBytes + partBytes / 2) {
+            size_t at = from + partBytes;
             for (;;) {
                 while (m_span < m_spans.size() && m_spans[m_span].second <= at) ++m_span;
                 if (m_span < m_spans.size() && m_spans[m_span].first < at) at = m_spans[m_span].second;
