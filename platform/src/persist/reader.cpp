@@ -1038,18 +1038,29 @@ size_t PartReader::ScanRows(size_t size, Container container) {
             }
             // An attribute, after white space.
             if (p == afterPrevious) return stop;
-            const char* const name = p;
-            while (p < end && *p != '=' && !IsXmlSpace(*p)) ++p;
-            const auto nameLength = static_cast<size_t>(p - name);
+            size_t index = std::string_view::npos;
+            if (expect < m_ctx.xmlNames.size()) {
+                // Mostly the column after the last one, followed by '='.
+                const std::string& x = m_ctx.xmlNames[expect];
+                if (static_cast<size_t>(end - p) > x.size() && p[x.size()] == '=' &&
+                    SameBytes(p, x.data(), x.size())) {
+                    index = expect;
+                    p += x.size();
+                }
+            }
+            if (index == std::string_view::npos) {
+                const char* const name = p;
+                while (p < end && *p != '=' && !IsXmlSpace(*p)) ++p;
+                index = ColumnOf(name, static_cast<size_t>(p - name), expect);
+                if (index == std::string_view::npos) return stop;
+            }
+            expect = index + 1;
             while (p < end && IsXmlSpace(*p)) ++p;
             if (p == end || *p != '=') return stop;
             ++p;
             while (p < end && IsXmlSpace(*p)) ++p;
             if (p == end || (*p != '\'' && *p != '"')) return stop;
             const char quote = *p++;
-            const size_t index = ColumnOf(name, nameLength, expect);
-            if (index == std::string_view::npos) return stop;
-            expect = index + 1;
             const char* const value = p;
             p = ScanValue(p, quote);
             bool plain = true;
