@@ -888,7 +888,9 @@ void PartReader::FindRowsetTags() {
         i = static_cast<size_t>(static_cast<const char*>(hit) - base);
         const bool close = i + 1 < m_bodyEnd && m_text[i + 1] == '/';
         const size_t nameAt = i + 1 + (close ? 1 : 0);
-        if (nameAt <= m_text.size() && m_text.size() - nameAt >= open.size() - 1 && SameBytes(base + nameAt, open.data() + 1, open.size() - 1)) {
+        const size_t prefixLength = open.size() - 1;
+        if (nameAt <= m_text.size() && m_text.size() - nameAt >= prefixLength &&
+            SameBytes(base + nameAt, open.data() + 1, prefixLength)) {
             const size_t end = TagEnd(i);
             if (end > m_bodyEnd) Stop();
             const std::string_view name = TagName(nameAt);
