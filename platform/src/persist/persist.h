@@ -377,13 +377,16 @@ public:
 
 // Documents from this size on are read by parts; smaller ones whole.
 inline constexpr size_t kReadByPartsFrom = size_t{256} * 1024;
+// How much of the data section a part holds, about.
+inline constexpr size_t kPartBytes = size_t{256} * 1024;
 
 // Reads a document into `sink`; what it accepts and refuses, and the values
 // it gives, are those of Load.  Large documents are parsed a part of the
 // data section at a time, so that the parser's tree never holds more than
-// one part; `byPartsFrom` sets the size from which that is done.
-std::optional<Error> Read(std::string_view document, RowSink& sink,
-                          size_t byPartsFrom = kReadByPartsFrom) noexcept;
+// one part; `byPartsFrom` sets the size from which that is done, `partBytes`
+// about how much text a part holds (any size gives the same outcome).
+std::optional<Error> Read(std::string_view document, RowSink& sink, size_t byPartsFrom = kReadByPartsFrom,
+                          size_t partBytes = kPartBytes) noexcept;
 std::optional<Error> ReadFile(const std::string& path, RowSink& sink) noexcept;
 
 // Writes the table in the layout ADO writes: UTF-8 without declaration,

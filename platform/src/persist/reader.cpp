@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -658,6 +660,20 @@ std::string_view LocalPart(std::string_view qname) noexcept {
     return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
 }
 
+// Whether n bytes at a and b are the same; inline, for the short names
+// compared once per attribute or tag.
+inline bool SameBytes(const char* a, const char* b, size_t n) noexcept {
+    for (; n >= 8; a += 8, b += 8, n -= 8) {
+        uint64_t x = 0, y = 0;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (x != y) return false;
+    }
+    for (; n > 0; ++a, ++b, --n)
+        if (*a != *b) return false;
+    return true;
+}
+
 // A large document read a part of its data section at a time.  The head (up
 // to the data section's start tag) is parsed and checked as a document of
 // its own, closed by end tags added to it; the data section is cut between
@@ -668,12 +684,13 @@ std::string_view LocalPart(std::string_view qname) noexcept {
 // (GiveUp), and the caller reads the document whole.
 class PartReader {
 public:
-    PartReader(std::string_view text, RowSink& sink) : m_text(text), m_sink(sink) {}
+    PartReader(std::string_view text, RowSink& sink, size_t partBytes)
+        : m_text(text), m_sink(sink), m_partBytes(partBytes ? partBytes : 1) {}
 
     void Run();
 
 private:
-    static constexpr size_t kPartBytes = size_t{256} * 1024;
+    static constexpr size_t kPartPadding = 16;
     enum class Container { Data, Insert, Delete };
     // A tag in the rowset namespace's prefix found in the data section.
     struct RowsetTag {
@@ -694,10 +711,21 @@ private:
     void ReadSegment(size_t from, size_t to, Container container);
     void ReadPart(size_t from, size_t to, Container container);
     void ReadRowFast(pugi::xml_node row, Container container);
+    size_t ScanRows(size_t size, Container container);
+    void ParseNodes(size_t from, size_t size, Container container);
+    void BeginRow(Container container);
+    // The column an attribute name gives (columns mostly come in schema
+    // order, so `expect` is tried first); npos when none.
+    size_t ColumnOf(const char* name, size_t length, size_t expect) const noexcept;
+    // Sets the value of a column from the raw attribute text; `plain` when
+    // the text needs no decoding.
+    void TakeValue(size_t index, std::string_view raw, bool plain);
     bool IsRow(pugi::xml_node element);
 
     std::string_view m_text;
     RowSink& m_sink;
+    const size_t m_partBytes;  // about this much text a part
+    static constexpr size_t kFirstPartBytes = 4096;
     std::string_view m_rootName, m_dataName, m_prefix;
     size_t m_bodyStart = 0, m_bodyEnd = 0;
 
@@ -712,9 +740,17 @@ private:
     size_t m_span = 0;
 
     std::string m_rowName;  // qualified name of the row elements, once seen
-    std::string m_part;
+    std::unique_ptr<char[]> m_part;  // the part being read, parsed in place
+    size_t m_partCapacity = 0;
     pugi::xml_document m_partDoc;
     std::string m_decoded;
+    struct RawAttribute {
+        size_t column;
+        std::string_view raw;
+        bool plain;
+    };
+    std::vector<RawAttribute> m_attributes;  // of the row being scanned
+    persist::Value m_value;
     std::vector<uint64_t> m_seen;  // per column: the row that last gave it
     uint64_t m_rowNumber = 0;
     size_t m_bytesRead = 0;
@@ -852,7 +888,9 @@ void PartReader::FindRowsetTags() {
         i = static_cast<size_t>(static_cast<const char*>(hit) - base);
         const bool close = i + 1 < m_bodyEnd && m_text[i + 1] == '/';
         const size_t nameAt = i + 1 + (close ? 1 : 0);
-        if (m_text.compare(nameAt, open.size() - 1, open, 1, open.size() - 1) == 0) {
+        const size_t prefixLength = open.size() - 1;
+        if (nameAt <= m_text.size() && m_text.size() - nameAt >= prefixLength &&
+            SameBytes(base + nameAt, open.data() + 1, prefixLength)) {
             const size_t end = TagEnd(i);
             if (end > m_bodyEnd) Stop();
             const std::string_view name = TagName(nameAt);
@@ -883,6 +921,24 @@ constexpr std::array<bool, 256> kNeedsDecoding = [] {
     return t;
 }();
 
+// The first character of a value at or after `p` that is its closing quote,
+// needs decoding, or is a zero (the padding after the part: the text itself
+// holds none); reads sixteen bytes at a time, which the padding allows.
+const char* ScanValue(const char* p, char quote) noexcept {
+    const __m128i q = _mm_set1_epi8(quote);
+    for (;;) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()), _mm_cmpeq_epi8(v, _mm_set1_epi8('&'))),
+                         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')))),
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
+                         _mm_cmpeq_epi8(v, q)));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (mask != 0) return p + __builtin_ctz(mask);
+        p += 16;
+    }
+}
+
 // The UTF-16 length of valid UTF-8 text.
 size_t Utf16Length(std::string_view s) noexcept {
     size_t n = 0;
@@ -894,59 +950,169 @@ size_t Utf16Length(std::string_view s) noexcept {
     return n;
 }
 
-void PartReader::ReadRowFast(pugi::xml_node row, Container container) {
-    if (row.first_child()) Stop();
+void PartReader::BeginRow(Container container) {
     m_sink.BeginRow(container == Container::Data     ? RowState::Unchanged
                     : container == Container::Insert ? RowState::Inserted
                                                      : RowState::Deleted);
     ++m_rowNumber;
-    const size_t columns = m_schema.columns.size();
+}
+
+size_t PartReader::ColumnOf(const char* name, size_t length, size_t expect) const noexcept {
+    if (expect < m_ctx.xmlNames.size()) {
+        const std::string& x = m_ctx.xmlNames[expect];
+        if (x.size() == length && SameBytes(name, x.data(), length)) return expect;
+    }
+    auto it = m_ctx.byName.find(std::string_view(name, length));
+    return it == m_ctx.byName.end() ? std::string_view::npos : it->second;
+}
+
+void PartReader::TakeValue(size_t index, std::string_view raw, bool plain) {
+    if (m_seen[index] == m_rowNumber) Stop();
+    m_seen[index] = m_rowNumber;
+    std::string_view text = raw;
+    if (!plain) {
+        m_decoded.clear();
+        DecodeFailure failure;
+        if (!DecodeXmlText(raw, true, &m_decoded, failure)) Stop();
+        text = m_decoded;
+    }
+    const ValueForm form = m_ctx.forms[index];
+    if (form == ValueForm::String) {
+        const uint64_t limit = m_lengthLimits[index];
+        if (limit != 0 && text.size() > limit && Utf16Length(text) > limit) Stop();
+        m_sink.SetText(index, text);
+    } else {
+        // One value object for all, so that values of the same kind as the
+        // last are assigned in place.
+        if (ParseValue(m_schema.columns[index], form, text, m_value) != ValueStatus::Ok || IsNull(m_value)) Stop();
+        m_sink.SetValue(index, m_value);
+    }
+}
+
+void PartReader::ReadRowFast(pugi::xml_node row, Container container) {
+    if (row.first_child()) Stop();
+    BeginRow(container);
     size_t expect = 0;
     for (pugi::xml_attribute a = row.first_attribute(); a; a = a.next_attribute()) {
         const char* name = a.name();
-        size_t index;
-        // Columns mostly come in schema order.
-        if (expect < columns && std::strcmp(name, m_ctx.xmlNames[expect].c_str()) == 0) {
-            index = expect;
-        } else {
-            auto it = m_ctx.byName.find(std::string_view(name));
-            if (it == m_ctx.byName.end()) Stop();
-            index = it->second;
-        }
+        const size_t index = ColumnOf(name, std::strlen(name), expect);
+        if (index == std::string_view::npos) Stop();
         expect = index + 1;
-        if (m_seen[index] == m_rowNumber) Stop();
-        m_seen[index] = m_rowNumber;
-
         const char* value = a.value();
         const char* p = value;
         while (!kNeedsDecoding[static_cast<unsigned char>(*p)]) ++p;
-        std::string_view text;
-        if (*p == 0) {
-            text = std::string_view(value, static_cast<size_t>(p - value));
-        } else {
-            m_decoded.clear();
-            DecodeFailure failure;
-            if (!DecodeXmlText(value, true, &m_decoded, failure)) Stop();
-            text = m_decoded;
-        }
-        const ValueForm form = m_ctx.forms[index];
-        if (form == ValueForm::String) {
-            const uint64_t limit = m_lengthLimits[index];
-            if (limit != 0 && text.size() > limit && Utf16Length(text) > limit) Stop();
-            m_sink.SetText(index, text);
-        } else {
-            persist::Value v;
-            if (ParseValue(m_schema.columns[index], form, text, v) != ValueStatus::Ok || IsNull(v)) Stop();
-            m_sink.SetValue(index, v);
-        }
+        if (*p == 0) TakeValue(index, std::string_view(value, static_cast<size_t>(p - value)), true);
+        else TakeValue(index, std::string_view(value), false);
     }
     m_sink.EndRow();
 }
 
+// Reads the rows at the start of the part directly from its text: empty
+// elements named like the rows before, whose attributes are all columns,
+// with white space between them.  Returns where it stopped, at the first
+// thing that is not such a row; the parser reads the rest.  A row is read
+// only once all of its tag has been seen, so that stopping never leaves
+// half a row in the sink.
+size_t PartReader::ScanRows(size_t size, Container container) {
+    const char* const base = m_part.get();
+    const char* const end = base + size;  // the padding after it holds zeros
+    const std::string_view rowName = m_rowName;
+    const char* p = base;
+    for (;;) {
+        while (p < end && IsXmlSpace(*p)) ++p;
+        const char* const rowStart = p;
+        const auto stop = static_cast<size_t>(rowStart - base);
+        if (p == end) return stop;
+        if (*p != '<' || static_cast<size_t>(end - p) <= rowName.size() + 1 ||
+            !SameBytes(p + 1, rowName.data(), rowName.size()))
+            return stop;
+        p += 1 + rowName.size();
+        m_attributes.clear();
+        size_t expect = 0;
+        for (;;) {
+            const char* const afterPrevious = p;
+            while (p < end && IsXmlSpace(*p)) ++p;
+            if (p == end) return stop;
+            if (*p == '/') {
+                if (p + 1 == end || p[1] != '>') return stop;
+                p += 2;
+                break;
+            }
+            // An attribute, after white space.
+            if (p == afterPrevious) return stop;
+            size_t index = std::string_view::npos;
+            if (expect < m_ctx.xmlNames.size()) {
+                // Mostly the column after the last one, followed by '='.
+                const std::string& x = m_ctx.xmlNames[expect];
+                if (static_cast<size_t>(end - p) > x.size() && p[x.size()] == '=' &&
+                    SameBytes(p, x.data(), x.size())) {
+                    index = expect;
+                    p += x.size();
+                }
+            }
+            if (index == std::string_view::npos) {
+                const char* const name = p;
+                while (p < end && *p != '=' && !IsXmlSpace(*p)) ++p;
+                index = ColumnOf(name, static_cast<size_t>(p - name), expect);
+                if (index == std::string_view::npos) return stop;
+            }
+            expect = index + 1;
+            while (p < end && IsXmlSpace(*p)) ++p;
+            if (p == end || *p != '=') return stop;
+            ++p;
+            while (p < end && IsXmlSpace(*p)) ++p;
+            if (p == end || (*p != '\'' && *p != '"')) return stop;
+            const char quote = *p++;
+            const char* const value = p;
+            p = ScanValue(p, quote);
+            bool plain = true;
+            if (*p != quote) {
+                if (*p == 0) return stop;  // the end of the part
+                plain = false;
+                const void* close = std::memchr(p, quote, static_cast<size_t>(end - p));
+                if (!close) return stop;
+                p = static_cast<const char*>(close);
+            }
+            m_attributes.push_back({index, std::string_view(value, static_cast<size_t>(p - value)), plain});
+            ++p;
+        }
+        BeginRow(container);
+        for (const RawAttribute& a : m_attributes) TakeValue(a.column, a.raw, a.plain);
+        m_sink.EndRow();
+    }
+}
+
 void PartReader::ReadPart(size_t from, size_t to, Container container) {
-    m_part.assign(m_text.substr(from, to - from));
+    const size_t size = to - from;
+    if (size > m_partCapacity) {
+        m_part.reset();
+        // Sixteen bytes more, zeros, so that a value can be scanned sixteen
+        // bytes at a time up to its terminator.
+        m_part = std::make_unique_for_overwrite<char[]>(size + kPartPadding);
+        m_partCapacity = size;
+    }
+    std::memset(m_part.get() + size, 0, kPartPadding);
+    // The text is checked as it is copied, a part at a time while it is in
+    // the cache, rather than all at once before reading.  The head was
+    // checked when it was parsed, and what lies between and after the parts
+    // (container tags, end tags) was matched against names and white space.
+    if (!CopyXmlUtf8(m_text.substr(from, size), m_part.get())) Stop();
+    // Once the first row has been read through the parser, and its name and
+    // namespace checked, rows are read from the text directly.
+    const size_t scanned = m_rowName.empty() ? 0 : ScanRows(size, container);
+    if (scanned < size) ParseNodes(scanned, size - scanned, container);
+    m_bytesRead += to - from;
+    if (!m_hinted && m_rowNumber > 0) {
+        m_hinted = true;
+        const double perRow = static_cast<double>(m_bytesRead) / static_cast<double>(m_rowNumber);
+        m_sink.ExpectRows(static_cast<size_t>(static_cast<double>(m_bodyEnd - m_bodyStart) / perRow * 1.05) + 16);
+    }
+}
+
+// The nodes of the part from `from` on, parsed in place.
+void PartReader::ParseNodes(size_t from, size_t size, Container container) {
     const pugi::xml_parse_result r =
-        m_partDoc.load_buffer_inplace(m_part.data(), m_part.size(), kParseFlags, pugi::encoding_utf8);
+        m_partDoc.load_buffer_inplace(m_part.get() + from, size, kParseFlags, pugi::encoding_utf8);
     if (!r) Stop();
     const size_t depth = container == Container::Data ? 2 : 3;
     for (pugi::xml_node n : m_partDoc.children()) {
@@ -979,21 +1145,18 @@ void PartReader::ReadPart(size_t from, size_t to, Container container) {
         default: Stop();
         }
     }
-    m_bytesRead += to - from;
-    if (!m_hinted && m_rowNumber > 0) {
-        m_hinted = true;
-        const double perRow = static_cast<double>(m_bytesRead) / static_cast<double>(m_rowNumber);
-        m_sink.ExpectRows(static_cast<size_t>(static_cast<double>(m_bodyEnd - m_bodyStart) / perRow * 1.05) + 16);
-    }
 }
 
 // The content of one container between `from` and `to`, cut into parts
-// before a '<' near every kPartBytes, outside the elements parts may not cut.
+// before a '<' near every m_partBytes, outside the elements parts may not cut.
 void PartReader::ReadSegment(size_t from, size_t to, Container container) {
     while (from < to) {
+        // Until a first row has been read through the parser, parts are
+        // small: from then on rows are read from the text.
+        const size_t partBytes = m_rowName.empty() ? std::min(m_partBytes, kFirstPartBytes) : m_partBytes;
         size_t cut = to;
-        if (to - from > kPartBytes + kPartBytes / 2) {
-            size_t at = from + kPartBytes;
+        if (to - from > partBytes + partBytes / 2) {
+            size_t at = from + partBytes;
             for (;;) {
                 while (m_span < m_spans.size() && m_spans[m_span].second <= at) ++m_span;
                 if (m_span < m_spans.size() && m_spans[m_span].first < at) at = m_spans[m_span].second;
@@ -1166,15 +1329,13 @@ Result<Table> LoadFile(const std::string& path) noexcept {
     }
 }
 
-std::optional<Error> Read(std::string_view document, RowSink& sink, size_t byPartsFrom) noexcept {
+std::optional<Error> Read(std::string_view document, RowSink& sink, size_t byPartsFrom, size_t partBytes) noexcept {
     try {
         std::string_view text;
-        size_t bad = 0;
-        const char* problem = "";
         if (document.size() >= byPartsFrom && document.size() <= kMaxDocumentBytes &&
-            Utf8DocumentText(document, text) && CheckXmlUtf8(text, bad, problem)) {
+            Utf8DocumentText(document, text)) {
             try {
-                PartReader reader(text, sink);
+                PartReader reader(text, sink, partBytes);
                 reader.Run();
                 return std::nullopt;
             } catch (const GiveUp&) {

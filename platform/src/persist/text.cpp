@@ -45,7 +45,11 @@ bool NextUtf8(std::string_view s, size_t& i, char32_t& cp) noexcept {
     return true;
 }
 
-bool CheckXmlUtf8(std::string_view s, size_t& bad, const char*& problem) noexcept {
+namespace {
+
+// CheckXmlUtf8, copying what it has checked to `out` when kCopy is set.
+template <bool kCopy>
+bool ScanXmlUtf8(std::string_view s, char* out, size_t& bad, const char*& problem) noexcept {
     size_t i = 0;
     const size_t n = s.size();
     while (i < n) {
@@ -53,6 +57,7 @@ bool CheckXmlUtf8(std::string_view s, size_t& bad, const char*& problem) noexcep
         // at a time up to the first other byte.
         while (n - i >= 16) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+            if constexpr (kCopy) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
             // Signed: bytes from 0x80 on are negative, so this finds them too.
             const __m128i low = _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
             const __m128i allowed = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')),
@@ -68,7 +73,17 @@ bool CheckXmlUtf8(std::string_view s, size_t& bad, const char*& problem) noexcep
         if (i >= n) break;
         const auto b = static_cast<unsigned char>(s[i]);
         if ((b >= 0x20 && b < 0x80) || b == '\t' || b == '\n' || b == '\r') {
+            if constexpr (kCopy) out[i] = s[i];
             ++i;
+            continue;
+        }
+        // Two-byte sequences (accented letters) are all XML characters.
+        if (b >= 0xC2 && b <= 0xDF && n - i >= 2 && (static_cast<unsigned char>(s[i + 1]) & 0xC0) == 0x80) {
+            if constexpr (kCopy) {
+                out[i] = s[i];
+                out[i + 1] = s[i + 1];
+            }
+            i += 2;
             continue;
         }
         const size_t at = i;
@@ -83,8 +98,21 @@ bool CheckXmlUtf8(std::string_view s, size_t& bad, const char*& problem) noexcep
             problem = "a character that XML does not allow in a document";
             return false;
         }
+        if constexpr (kCopy) std::memcpy(out + at, s.data() + at, i - at);
     }
     return true;
+}
+
+}  // namespace
+
+bool CheckXmlUtf8(std::string_view s, size_t& bad, const char*& problem) noexcept {
+    return ScanXmlUtf8<false>(s, nullptr, bad, problem);
+}
+
+bool CopyXmlUtf8(std::string_view s, char* out) noexcept {
+    size_t bad = 0;
+    const char* problem = "";
+    return ScanXmlUtf8<true>(s, out, bad, problem);
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -275,8 +303,13 @@ bool DecodeXmlText(std::string_view raw, bool attribute, std::string* out, Decod
             if (out) out->push_back(' ');
             i += (c == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ? 2 : 1;
         } else {
-            if (out) out->push_back(c);
-            ++i;
+            // A run of characters that stand for themselves, appended at once.
+            size_t j = i + 1;
+            while (j < raw.size() && raw[j] != '&' && raw[j] != '<' && raw[j] != '\t' && raw[j] != '\n' &&
+                   raw[j] != '\r')
+                ++j;
+            if (out) out->append(raw.data() + i, j - i);
+            i = j;
         }
     }
     return true;

@@ -26,6 +26,9 @@ bool NextUtf8(std::string_view s, size_t& i, char32_t& cp) noexcept;
 // false with the offset of the first bad byte in `bad` and says in
 // `problem` what is wrong.
 bool CheckXmlUtf8(std::string_view s, size_t& bad, const char*& problem) noexcept;
+// Copies `s` to `out` (s.size() bytes) while checking it as CheckXmlUtf8
+// does; false (with `out` partly written) when the check fails.
+bool CopyXmlUtf8(std::string_view s, char* out) noexcept;
 
 // UTF-8 -> UTF-16 (the input must be valid UTF-8; invalid bytes become
 // U+FFFD so that the function is safe on any input).

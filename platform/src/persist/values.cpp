@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 namespace comhost::persist::detail {
 
@@ -245,6 +246,15 @@ bool ScaledMagnitude(const DecimalText& t, int scale, U128& mag) noexcept {
 // ---------------------------------------------------------------- numbers
 
 bool ParseBoolean(std::string_view text, bool& out) noexcept {
+    // The forms written by ADO first, exactly as written.
+    if (text == "True" || text == "1") {
+        out = true;
+        return true;
+    }
+    if (text == "False" || text == "0") {
+        out = false;
+        return true;
+    }
     text = TrimXmlSpace(text);
     if (EqualsNoCase(text, "true") || text == "1" || text == "-1") {
         out = true;
@@ -329,6 +339,10 @@ bool ParseSpecialDouble(std::string_view s, double& out) noexcept {
         neg = s[0] == '-';
         s.remove_prefix(1);
     }
+    // Every special form starts with I, N or "1.#"; plain numbers go no further.
+    if (s.empty()) return false;
+    const char first = static_cast<char>(s[0] | 0x20);
+    if (first != 'i' && first != 'n' && s.substr(0, 3) != "1.#") return false;
     if (EqualsNoCase(s, "INF") || EqualsNoCase(s, "Infinity") || EqualsNoCase(s, "1.#INF")) {
         out = neg ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
         return true;
@@ -353,6 +367,25 @@ ValueStatus ParseFloating(std::string_view text, F& out) noexcept {
     // floats are not asked for here.
     DecimalText t;
     if (!SplitDecimalText(text, t)) return ValueStatus::Syntax;
+    if constexpr (std::is_same_v<F, double>) {
+        // At most 15 digits make an integer that a double holds exactly, and
+        // powers of ten up to 10^22 are exact too; one multiplication or
+        // division of the two is then rounded correctly, which is the value
+        // from_chars gives.
+        const int64_t scale = t.exponent - static_cast<int64_t>(t.fracDigits.size());
+        if (t.intDigits.size() + t.fracDigits.size() <= 15 && scale >= -22 && scale <= 22) {
+            static constexpr double kPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+            uint64_t digits = 0;
+            for (char c : t.intDigits) digits = digits * 10 + static_cast<uint64_t>(c - '0');
+            for (char c : t.fracDigits) digits = digits * 10 + static_cast<uint64_t>(c - '0');
+            double v = static_cast<double>(digits);
+            v = scale < 0 ? v / kPow10[-scale] : v * kPow10[scale];
+            out = t.negative ? -v : v;
+            return ValueStatus::Ok;
+        }
+    }
     if (!text.empty() && text[0] == '+') text.remove_prefix(1);
     F v{};
     const auto r = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::general);
@@ -805,6 +838,27 @@ ValueStatus ParseValue(const Column& column, ValueForm form, std::string_view te
         return ValueStatus::Ok;
     }
     case ValueForm::Signed: {
+        // Plain digits with at most a minus sign, short enough not to
+        // overflow: read directly.
+        if (!text.empty() && text.size() <= 18) {
+            const bool negative = text[0] == '-';
+            size_t k = negative ? 1 : 0;
+            int64_t v = 0;
+            bool plain = k < text.size();
+            for (; plain && k < text.size(); ++k) {
+                const auto d = static_cast<unsigned>(text[k] - '0');
+                if (d > 9) plain = false;
+                else v = v * 10 + static_cast<int64_t>(d);
+            }
+            if (plain) {
+                if (negative) v = -v;
+                int64_t lo = 0, hi = 0;
+                SignedRange(column.type, lo, hi);
+                if (v < lo || v > hi) return ValueStatus::Range;
+                out = v;
+                return ValueStatus::Ok;
+            }
+        }
         std::string_view s = TrimXmlSpace(text);
         std::string_view digits = s;
         if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);

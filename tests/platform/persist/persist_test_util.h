@@ -116,10 +116,13 @@ inline void ExpectRoundTrip(const Table& table) {
 
 // Read (by parts from `byPartsFrom` bytes on) and Load agree on `xml`: the
 // same table, or the same error at the same place.
-inline void ExpectReadAsLoad(std::string_view xml, size_t byPartsFrom = 0) {
+// Reads `xml` by parts of `partBytes` (small parts: many cuts, and rows
+// after the first of each container read from the text directly).
+inline void ExpectReadAsLoad(std::string_view xml, size_t byPartsFrom = 0, size_t partBytes = kPartBytes) {
+    SCOPED_TRACE("parts of " + std::to_string(partBytes) + " bytes");
     const Result<Table> loaded = Load(xml);
     TableSink sink;
-    const std::optional<Error> error = Read(xml, sink, byPartsFrom);
+    const std::optional<Error> error = Read(xml, sink, byPartsFrom, partBytes);
     ASSERT_EQ(loaded.ok(), !error) << (error ? error->message : loaded.error().message);
     if (error) {
         EXPECT_EQ(error->category, loaded.error().category);

@@ -20,6 +20,7 @@ TEST(ReadByParts, LargeDocumentsAreCutIntoPartsBetweenRows) {
     const std::string xml = bench_gen::SavedRecordset(20000, 7);
     ExpectReadAsLoad(xml);
     ExpectReadAsLoad(xml, kReadByPartsFrom);
+    ExpectReadAsLoad(xml, 0, 100);
     TableSink sink;
     ASSERT_FALSE(Read(xml, sink, 0));
     ASSERT_EQ(sink.table.rows.size(), 20000u);
@@ -77,10 +78,32 @@ TEST(ReadByParts, EveryKindOfDataSectionContentReadsAsLoaded) {
         "<z:row id='1' t='\x01'/>",              // not an XML character
         "<z:row id='1'",
         "<z:row id='1'/></extra>",
+        // Spellings of a row tag that the reader of row text must take as
+        // the parser does, or leave to it.
+        "<z:row id = \"1\"\tt='a'\n/>",
+        "<z:row id='1't='a'/>",
+        "<z:row id='1' / >",
+        "<z:row/><z:row />",
+        "<z:row id='1'></z:row>",
+        "<z:rowx id='1'/>",
+        "<z:row id='1' t=\"it's\"/>",
+        "<z:row id='1' t='a\"b'/>",
+        "<z:row id='1' t='>'/>",
+        "<z:row id='1' =''/>",
+        "<z:row id='1' t/>",
+        "<z:row id='1' t='a/>",
+        "<z:row id='1' t='a'",
+        "<z:row id='1' t='\t&#9;'/>",
+        "<z:row id='1' t='&#x27;'/>  \n\t<z:row id='2' t='\xC3\xA9\xC3\xA9'/>",
+        "<z:row id='2' t=''/>  text",
     };
     for (const char* data : cases) {
         SCOPED_TRACE(data);
         ExpectReadAsLoad(WithData(data));
+        // After a first row, in parts small enough that rows are read from
+        // the text and parts are cut everywhere.
+        const std::string afterRow = WithData(std::string("<z:row id='0' t='x'/>\n") + data);
+        for (size_t partBytes : {size_t{1}, size_t{24}, size_t{64}, kPartBytes}) ExpectReadAsLoad(afterRow, 0, partBytes);
     }
     // What follows the data section and precedes the document.
     ExpectReadAsLoad(WithData("<z:row id='1'/>") + "<!-- after -->");
@@ -101,6 +124,7 @@ TEST(ReadByParts, DamagedLargeDocumentsFailWhereLoadFails) {
         std::string bad = xml;
         bad.insert(bad.find("<z:row", bad.size() * 3 / 4), damage);
         ExpectReadAsLoad(bad);
+        ExpectReadAsLoad(bad, 0, 1000);
     }
     // Cut anywhere near the end: truncated documents.
     for (size_t cut : {size_t{10}, size_t{25}, size_t{100}, size_t{200}}) ExpectReadAsLoad(xml.substr(0, xml.size() - cut));

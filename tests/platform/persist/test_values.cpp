@@ -5,6 +5,8 @@
 #include "text.h"
 #include "values.h"
 
+#include <charconv>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -343,6 +345,41 @@ TEST(NumberText, FloatingPointForms) {
     out.clear();
     ASSERT_TRUE(FormatValue(ValueForm::Double, Value(-std::numeric_limits<double>::infinity()), out));
     EXPECT_EQ(out, "-INF");
+}
+
+TEST(NumberText, ShortDecimalsReadAsFromCharsReadsThem) {
+    // Up to 15 digits with a small exponent take a shorter way than longer
+    // text; both must give the correctly rounded double.
+    std::mt19937_64 rng(12345);
+    Value v;
+    char buf[64];
+    for (int k = 0; k < 200000; ++k) {
+        const int digits = 1 + static_cast<int>(rng() % 17);
+        const int point = static_cast<int>(rng() % static_cast<unsigned>(digits + 1));
+        std::string text = (rng() & 1) ? "-" : "";
+        for (int d = 0; d < digits; ++d) {
+            if (d == point && d != 0) text += '.';
+            text += static_cast<char>('0' + rng() % 10);
+        }
+        if (rng() % 4 == 0) {
+            std::snprintf(buf, sizeof buf, "e%d", static_cast<int>(rng() % 61) - 30);
+            text += buf;
+        }
+        double expected = 0;
+        const std::string plain = text[0] == '-' ? text.substr(1) : text;
+        std::from_chars(plain.data(), plain.data() + plain.size(), expected);
+        if (text[0] == '-') expected = -expected;
+        ASSERT_EQ(ParseFor(DataType::Double, text, v), ValueStatus::Ok) << text;
+        ASSERT_EQ(std::memcmp(&std::get<double>(v), &expected, sizeof expected), 0) << text;
+    }
+    ASSERT_EQ(ParseFor(DataType::Double, "-0.0", v), ValueStatus::Ok);
+    EXPECT_TRUE(std::signbit(std::get<double>(v)));
+    ASSERT_EQ(ParseFor(DataType::Double, " +12.5e1 ", v), ValueStatus::Ok);
+    EXPECT_EQ(std::get<double>(v), 125.0);
+    ASSERT_EQ(ParseFor(DataType::Double, "9007199254740993", v), ValueStatus::Ok);
+    EXPECT_EQ(std::get<double>(v), 9007199254740992.0);
+    ASSERT_EQ(ParseFor(DataType::Double, "infinity", v), ValueStatus::Ok);
+    EXPECT_EQ(std::get<double>(v), std::numeric_limits<double>::infinity());
 }
 
 TEST(NumberText, BooleansInEveryWrittenForm) {
