@@ -13,16 +13,7 @@ packages=(
   libpugixml-dev libsqlite3-dev libffi-dev duktape-dev
   clang libclang-rt-14-dev
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+tools/install_packages.sh "${packages[@]}"
 
 jobs=$(nproc)
 for preset in linux linux-asan win32; do
