@@ -601,9 +601,11 @@ HRESULT Parser::Run() {
         seg_[k].length = len;
     }
 
-    const SYSKIND sys = static_cast<SYSKIND>(varflags & 0xF);
-    if (sys > SYS_WIN64) return TYPE_E_UNSUPFORMAT;
-    lib_.syskind = sys;
+    // The system kind is checked as a number: a value outside the
+    // enumeration must never be held in a SYSKIND.
+    const unsigned sysValue = varflags & 0xF;
+    if (sysValue > static_cast<unsigned>(SYS_WIN64)) return TYPE_E_UNSUPFORMAT;
+    lib_.syskind = static_cast<SYSKIND>(sysValue);
     lib_.lcid = lcid2;
     lib_.majorVersion = static_cast<WORD>(version & 0xFFFF);
     lib_.minorVersion = static_cast<WORD>(version >> 16);

@@ -98,6 +98,11 @@ TEST(Malformed, HandMadeDamage) {
     }
     {
         std::vector<BYTE> b = whole;
+        put32(b, 0x14, (get32(whole, 0x14) & ~0xFu) | 0xFu);   // a system kind no platform has
+        EXPECT_EQ(TYPE_E_UNSUPFORMAT, LoadBytes(b, lib.out()));
+    }
+    {
+        std::vector<BYTE> b = whole;
         put32(b, 0x20, 0x40000000);   // a type count no file can hold
         EXPECT_EQ(TYPE_E_INVDATAREAD, LoadBytes(b, lib.out()));
     }
