@@ -690,7 +690,6 @@ public:
     void Run();
 
 private:
-    static constexpr size_t kPartPadding = 16;
     enum class Container { Data, Insert, Delete };
     // A tag in the rowset namespace's prefix found in the data section.
     struct RowsetTag {
@@ -711,8 +710,8 @@ private:
     void ReadSegment(size_t from, size_t to, Container container);
     void ReadPart(size_t from, size_t to, Container container);
     void ReadRowFast(pugi::xml_node row, Container container);
-    size_t ScanRows(size_t size, Container container);
-    void ParseNodes(size_t from, size_t size, Container container);
+    size_t ScanRows(size_t from, size_t to, Container container);
+    void ParseNodes(size_t size, Container container);
     void BeginRow(Container container);
     // The column an attribute name gives (columns mostly come in schema
     // order, so `expect` is tried first); npos when none.
@@ -740,7 +739,7 @@ private:
     size_t m_span = 0;
 
     std::string m_rowName;  // qualified name of the row elements, once seen
-    std::unique_ptr<char[]> m_part;  // the part being read, parsed in place
+    std::unique_ptr<char[]> m_part;  // what the parser reads of the part, parsed in place
     size_t m_partCapacity = 0;
     pugi::xml_document m_partDoc;
     std::string m_decoded;
@@ -921,22 +920,50 @@ constexpr std::array<bool, 256> kNeedsDecoding = [] {
     return t;
 }();
 
-// The first character of a value at or after `p` that is its closing quote,
-// needs decoding, or is a zero (the padding after the part: the text itself
-// holds none); reads sixteen bytes at a time, which the padding allows.
-const char* ScanValue(const char* p, char quote) noexcept {
+// Bytes that end a run of plain value text besides the quote: markup, every
+// control character (including the white space that attribute values
+// normalise) and every byte of a multi-byte UTF-8 sequence, which is checked
+// on its own.
+constexpr std::array<bool, 256> kEndsPlainRun = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 0x20; ++c) t[static_cast<size_t>(c)] = true;
+    for (int c = 0x80; c < 0x100; ++c) t[static_cast<size_t>(c)] = true;
+    t['&'] = t['<'] = true;
+    return t;
+}();
+
+// The first byte at or after `p`, before `limit`, that is `quote` or ends a
+// plain run (kEndsPlainRun); `limit` when there is none.  Sixteen bytes at a
+// time while that many are left.
+const char* ScanValue(const char* p, const char* limit, char quote) noexcept {
     const __m128i q = _mm_set1_epi8(quote);
-    for (;;) {
+    const __m128i amp = _mm_set1_epi8('&');
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i space = _mm_set1_epi8(0x20);
+    while (limit - p >= 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i hit = _mm_or_si128(
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()), _mm_cmpeq_epi8(v, _mm_set1_epi8('&'))),
-                         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')))),
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
-                         _mm_cmpeq_epi8(v, q)));
+        // Signed: bytes from 0x80 on are negative, so this finds them too.
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, q), _mm_cmpeq_epi8(v, amp)),
+                                         _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmplt_epi8(v, space)));
         const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
         if (mask != 0) return p + __builtin_ctz(mask);
         p += 16;
     }
+    while (p < limit && *p != quote && !kEndsPlainRun[static_cast<unsigned char>(*p)]) ++p;
+    return p;
+}
+
+// The end of one UTF-8 encoded XML character starting at `p` (a byte from
+// 0x80 on), or null when the bytes before `limit` are no such character.
+const char* SkipUtf8Char(const char* p, const char* limit) noexcept {
+    const auto b = static_cast<unsigned char>(*p);
+    // Two-byte sequences (accented letters) are all XML characters.
+    if (b >= 0xC2 && b <= 0xDF && limit - p >= 2 && (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80)
+        return p + 2;
+    size_t i = 0;
+    char32_t cp = 0;
+    if (!NextUtf8(std::string_view(p, static_cast<size_t>(limit - p)), i, cp) || !IsXmlChar(cp)) return nullptr;
+    return p + i;
 }
 
 // The UTF-16 length of valid UTF-8 text.
@@ -1007,15 +1034,16 @@ void PartReader::ReadRowFast(pugi::xml_node row, Container container) {
     m_sink.EndRow();
 }
 
-// Reads the rows at the start of the part directly from its text: empty
+// Reads the rows at the start of the text from `from` to `to` directly: empty
 // elements named like the rows before, whose attributes are all columns,
-// with white space between them.  Returns where it stopped, at the first
-// thing that is not such a row; the parser reads the rest.  A row is read
-// only once all of its tag has been seen, so that stopping never leaves
-// half a row in the sink.
-size_t PartReader::ScanRows(size_t size, Container container) {
-    const char* const base = m_part.get();
-    const char* const end = base + size;  // the padding after it holds zeros
+// with white space between them.  Returns the size read, up to the first
+// thing that is not such a row; the parser reads the rest.  Every byte taken
+// here is checked as the parser's input is (UTF-8, XML characters).  A row
+// is read only once all of its tag has been seen, so that stopping never
+// leaves half a row in the sink.
+size_t PartReader::ScanRows(size_t from, size_t to, Container container) {
+    const char* const base = m_text.data() + from;
+    const char* const end = m_text.data() + to;
     const std::string_view rowName = m_rowName;
     const char* p = base;
     for (;;) {
@@ -1064,14 +1092,23 @@ size_t PartReader::ScanRows(size_t size, Container container) {
             if (p == end || (*p != '\'' && *p != '"')) return stop;
             const char quote = *p++;
             const char* const value = p;
-            p = ScanValue(p, quote);
             bool plain = true;
-            if (*p != quote) {
-                if (*p == 0) return stop;  // the end of the part
-                plain = false;
-                const void* close = std::memchr(p, quote, static_cast<size_t>(end - p));
-                if (!close) return stop;
-                p = static_cast<const char*>(close);
+            for (;;) {
+                p = ScanValue(p, end, quote);
+                if (p == end) return stop;
+                const auto b = static_cast<unsigned char>(*p);
+                if (b == static_cast<unsigned char>(quote)) break;
+                if (b >= 0x80) {
+                    p = SkipUtf8Char(p, end);
+                    if (!p) return stop;
+                } else if (b == '&' || b == '\t' || b == '\n' || b == '\r') {
+                    // References and white space that the value normalises.
+                    plain = false;
+                    ++p;
+                } else {
+                    // A '<' or a control character: the parser reports it.
+                    return stop;
+                }
             }
             m_attributes.push_back({index, std::string_view(value, static_cast<size_t>(p - value)), plain});
             ++p;
@@ -1083,24 +1120,24 @@ size_t PartReader::ScanRows(size_t size, Container container) {
 }
 
 void PartReader::ReadPart(size_t from, size_t to, Container container) {
-    const size_t size = to - from;
-    if (size > m_partCapacity) {
-        m_part.reset();
-        // Sixteen bytes more, zeros, so that a value can be scanned sixteen
-        // bytes at a time up to its terminator.
-        m_part = std::make_unique_for_overwrite<char[]>(size + kPartPadding);
-        m_partCapacity = size;
-    }
-    std::memset(m_part.get() + size, 0, kPartPadding);
-    // The text is checked as it is copied, a part at a time while it is in
-    // the cache, rather than all at once before reading.  The head was
-    // checked when it was parsed, and what lies between and after the parts
-    // (container tags, end tags) was matched against names and white space.
-    if (!CopyXmlUtf8(m_text.substr(from, size), m_part.get())) Stop();
     // Once the first row has been read through the parser, and its name and
     // namespace checked, rows are read from the text directly.
-    const size_t scanned = m_rowName.empty() ? 0 : ScanRows(size, container);
-    if (scanned < size) ParseNodes(scanned, size - scanned, container);
+    const size_t scanned = m_rowName.empty() ? 0 : ScanRows(from, to, container);
+    if (from + scanned < to) {
+        // The rest is parsed in place in a copy of its own.  The text is
+        // checked as it is copied, a part at a time while it is in the
+        // cache.  The head was checked when it was parsed, and what lies
+        // between and after the parts (container tags, end tags) was matched
+        // against names and white space.
+        const size_t size = to - from - scanned;
+        if (size > m_partCapacity) {
+            m_part.reset();
+            m_part = std::make_unique_for_overwrite<char[]>(size);
+            m_partCapacity = size;
+        }
+        if (!CopyXmlUtf8(m_text.substr(from + scanned, size), m_part.get())) Stop();
+        ParseNodes(size, container);
+    }
     m_bytesRead += to - from;
     if (!m_hinted && m_rowNumber > 0) {
         m_hinted = true;
@@ -1109,10 +1146,9 @@ void PartReader::ReadPart(size_t from, size_t to, Container container) {
     }
 }
 
-// The nodes of the part from `from` on, parsed in place.
-void PartReader::ParseNodes(size_t from, size_t size, Container container) {
-    const pugi::xml_parse_result r =
-        m_partDoc.load_buffer_inplace(m_part.get() + from, size, kParseFlags, pugi::encoding_utf8);
+// The nodes of the part's copy, parsed in place.
+void PartReader::ParseNodes(size_t size, Container container) {
+    const pugi::xml_parse_result r = m_partDoc.load_buffer_inplace(m_part.get(), size, kParseFlags, pugi::encoding_utf8);
     if (!r) Stop();
     const size_t depth = container == Container::Data ? 2 : 3;
     for (pugi::xml_node n : m_partDoc.children()) {

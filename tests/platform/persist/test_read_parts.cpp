@@ -76,6 +76,16 @@ TEST(ReadByParts, EveryKindOfDataSectionContentReadsAsLoaded) {
         "<z:row id='1'/><!-- <rs:insert> -->",
         "<z:row id='1' t='\xC3'/>",              // not UTF-8
         "<z:row id='1' t='\x01'/>",              // not an XML character
+        // Characters of every UTF-8 length, and byte sequences that are
+        // no XML character: U+FFFE, an overlong form, a surrogate, a cut
+        // sequence, a stray continuation byte, a control.
+        "<z:row id='1' t='\xE2\x82\xAC\xF0\x9F\x98\x80'/><z:row id='2' t='\xF0\x9F\x98\x80\xF0\x9F\x98\x80'/>",
+        "<z:row id='1' t='\xEF\xBF\xBE'/>",
+        "<z:row id='1' t='\xC0\x80'/>",
+        "<z:row id='1' t='\xED\xA0\x80'/>",
+        "<z:row id='1' t='\xE2\x82'/>",
+        "<z:row id='1' t='a\x80'/>",
+        "<z:row id='1' t='a&amp;\x1F'/>",
         "<z:row id='1'",
         "<z:row id='1'/></extra>",
         // Spellings of a row tag that the reader of row text must take as
@@ -119,7 +129,9 @@ TEST(ReadByParts, DamagedLargeDocumentsFailWhereLoadFails) {
     // Damage far into the data section, in a later part.
     for (const std::string& damage : {std::string("<z:row pro_numpro='x'/>"), std::string("<z:row pro_numpro='1' "),
                                       std::string("&bogus;"), std::string("<!-- open"),
-                                      std::string("<z:row pro_nom='a<b' pro_actif='True'/>")}) {
+                                      std::string("<z:row pro_nom='a<b' pro_actif='True'/>"),
+                                      std::string("<z:row pro_nom='\xFF' pro_actif='True'/>"),
+                                      std::string("<z:row pro_nom='&#x27;\xEF\xBF\xBF'/>")}) {
         SCOPED_TRACE(damage);
         std::string bad = xml;
         bad.insert(bad.find("<z:row", bad.size() * 3 / 4), damage);
