@@ -446,14 +446,25 @@ public:
     }
 
     void SetValue(size_t column, const persist::Value& value) override {
-        // Every value the reader gives has a form in the store.
-        if (m_shown[column] != kHidden && !m_store->Set(m_shown[column], value))
-            failure = kErrReadFile;
+        Store(column, [&](size_t k) { return m_store->Set(k, value); });
     }
 
     void SetText(size_t column, std::string_view utf8) override {
         if (m_shown[column] != kHidden)
             m_store->SetText(m_shown[column], utf8);
+    }
+
+    void SetInteger(size_t column, int64_t value) override {
+        Store(column, [&](size_t k) { return m_store->SetInteger(k, value); });
+    }
+    void SetDouble(size_t column, double value) override {
+        Store(column, [&](size_t k) { return m_store->SetDouble(k, value); });
+    }
+    void SetDate(size_t column, double days) override {
+        Store(column, [&](size_t k) { return m_store->SetDate(k, days); });
+    }
+    void SetBoolean(size_t column, bool value) override {
+        Store(column, [&](size_t k) { return m_store->SetBoolean(k, value); });
     }
 
     void EndRow() override {
@@ -468,6 +479,14 @@ public:
     }
 
 private:
+    // Sets a value of a shown column through `set` (given the store's
+    // column); every value the reader gives has a form in the store.
+    template <class Set>
+    void Store(size_t column, Set set) {
+        if (m_shown[column] != kHidden && !set(m_shown[column]))
+            failure = kErrReadFile;
+    }
+
     // Puts a plain row read whole into the store, like the rows that come
     // value by value; false (nothing stored) when a string cannot be held as
     // UTF-8 there, an unpaired surrogate.

@@ -147,23 +147,72 @@ void RowStore::SetText(size_t column, std::string_view utf8) {
     c.nulls.back() &= ~(uint64_t{1} << ((m_rows - 1) % 64));
 }
 
+void RowStore::SetCell(Column& c, uint64_t bits) noexcept {
+    c.cells.back() = bits;
+    c.nulls.back() &= ~(uint64_t{1} << ((m_rows - 1) % 64));
+}
+
+namespace {
+
+template <class T>
+uint64_t CellBits(T value) noexcept {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof value);
+    return bits;
+}
+
+}  // namespace
+
+bool RowStore::SetInteger(size_t column, int64_t value) noexcept {
+    Column& c = m_columns[column];
+    switch (c.vt) {
+    case VT_I1: SetCell(c, CellBits(static_cast<CHAR>(value))); return true;
+    case VT_I2: SetCell(c, CellBits(static_cast<SHORT>(value))); return true;
+    case VT_I4: SetCell(c, CellBits(static_cast<LONG>(value))); return true;
+    case VT_I8: SetCell(c, CellBits(value)); return true;
+    default: return false;
+    }
+}
+
+bool RowStore::SetDouble(size_t column, double value) noexcept {
+    Column& c = m_columns[column];
+    if (c.vt != VT_R8)
+        return false;
+    SetCell(c, CellBits(value));
+    return true;
+}
+
+bool RowStore::SetDate(size_t column, double days) noexcept {
+    Column& c = m_columns[column];
+    if (c.vt != VT_DATE)
+        return false;
+    SetCell(c, CellBits(days));
+    return true;
+}
+
+bool RowStore::SetBoolean(size_t column, bool value) noexcept {
+    Column& c = m_columns[column];
+    if (c.vt != VT_BOOL)
+        return false;
+    SetCell(c, CellBits(static_cast<VARIANT_BOOL>(value ? VARIANT_TRUE : VARIANT_FALSE)));
+    return true;
+}
+
 bool RowStore::Set(size_t column, const persist::Value& value) {
     Column& c = m_columns[column];
     if (persist::IsNull(value))
         return true;
+    if (const auto* b = std::get_if<bool>(&value))
+        return SetBoolean(column, *b);
+    if (const auto* i = std::get_if<int64_t>(&value))
+        return SetInteger(column, *i);
+    if (const auto* d = std::get_if<double>(&value))
+        return SetDouble(column, *d);
+    if (const auto* date = std::get_if<persist::Date>(&value))
+        return SetDate(column, date->days);
     uint64_t bits = 0;
-    auto put = [&](auto v) { std::memcpy(&bits, &v, sizeof v); };
-    if (const auto* b = std::get_if<bool>(&value)) {
-        put(static_cast<VARIANT_BOOL>(*b ? VARIANT_TRUE : VARIANT_FALSE));
-    } else if (const auto* i = std::get_if<int64_t>(&value)) {
-        switch (c.vt) {
-        case VT_I1: put(static_cast<CHAR>(*i)); break;
-        case VT_I2: put(static_cast<SHORT>(*i)); break;
-        case VT_I4: put(static_cast<LONG>(*i)); break;
-        case VT_I8: put(*i); break;
-        default: return false;
-        }
-    } else if (const auto* u = std::get_if<uint64_t>(&value)) {
+    auto put = [&](auto v) { bits = CellBits(v); };
+    if (const auto* u = std::get_if<uint64_t>(&value)) {
         switch (c.vt) {
         case VT_UI1: put(static_cast<BYTE>(*u)); break;
         case VT_UI2: put(static_cast<USHORT>(*u)); break;
@@ -175,18 +224,10 @@ bool RowStore::Set(size_t column, const persist::Value& value) {
         if (c.vt != VT_R4)
             return false;
         put(*f);
-    } else if (const auto* d = std::get_if<double>(&value)) {
-        if (c.vt != VT_R8)
-            return false;
-        put(*d);
     } else if (const auto* cy = std::get_if<persist::Currency>(&value)) {
         if (c.vt != VT_CY)
             return false;
         put(cy->scaled);
-    } else if (const auto* date = std::get_if<persist::Date>(&value)) {
-        if (c.vt != VT_DATE)
-            return false;
-        put(date->days);
     } else if (const auto* dec = std::get_if<persist::Decimal>(&value)) {
         if (c.vt != VT_DECIMAL)
             return false;
@@ -210,8 +251,9 @@ bool RowStore::Set(size_t column, const persist::Value& value) {
         return false;
     }
     if (!c.variable)
-        c.cells.back() = bits;
-    c.nulls.back() &= ~(uint64_t{1} << ((m_rows - 1) % 64));
+        SetCell(c, bits);
+    else
+        c.nulls.back() &= ~(uint64_t{1} << ((m_rows - 1) % 64));
     return true;
 }
 

@@ -31,6 +31,11 @@ public:
     bool Set(size_t column, const persist::Value& value);
     // Sets a string value of the last row from UTF-8 text.
     void SetText(size_t column, std::string_view utf8);
+    // Set for the kinds most columns hold, without a persist::Value.
+    bool SetInteger(size_t column, int64_t value) noexcept;  // the signed integers
+    bool SetDouble(size_t column, double value) noexcept;
+    bool SetDate(size_t column, double days) noexcept;
+    bool SetBoolean(size_t column, bool value) noexcept;
 
     // The value as a new VARIANT in `out` (which holds nothing).
     HRESULT Get(size_t row, size_t column, VARIANT* out) const noexcept;
@@ -49,6 +54,8 @@ private:
         std::vector<uint64_t> nulls;        // one bit per row
     };
     void SetBytes(Column& c, const void* data, size_t size);
+    // Sets a fixed-size value of the last row.
+    void SetCell(Column& c, uint64_t bits) noexcept;
 
     std::vector<Column> m_columns;
     size_t m_rows = 0;

@@ -372,6 +372,13 @@ public:
     virtual void SetValue(size_t column, const persist::Value& value) = 0;
     // The value of a string column as UTF-8 (valid, at most the column's size).
     virtual void SetText(size_t column, std::string_view utf8) = 0;
+    // SetValue for the kinds most columns hold, which a sink may store
+    // without a Value in between: the signed integer types, Double, the
+    // date and time types (days as in Date) and Boolean.
+    virtual void SetInteger(size_t column, int64_t value) { SetValue(column, Value(value)); }
+    virtual void SetDouble(size_t column, double value) { SetValue(column, Value(value)); }
+    virtual void SetDate(size_t column, double days) { SetValue(column, Value(Date{days})); }
+    virtual void SetBoolean(size_t column, bool value) { SetValue(column, Value(value)); }
     virtual void EndRow() = 0;
 };
 

@@ -1003,15 +1003,45 @@ void PartReader::TakeValue(size_t index, std::string_view raw, bool plain) {
         if (!DecodeXmlText(raw, true, &m_decoded, failure)) Stop();
         text = m_decoded;
     }
-    const ValueForm form = m_ctx.forms[index];
-    if (form == ValueForm::String) {
+    switch (m_ctx.forms[index]) {
+    case ValueForm::String: {
         const uint64_t limit = m_lengthLimits[index];
         if (limit != 0 && text.size() > limit && Utf16Length(text) > limit) Stop();
         m_sink.SetText(index, text);
-    } else {
-        // One value object for all, so that values of the same kind as the
-        // last are assigned in place.
-        if (ParseValue(m_schema.columns[index], form, text, m_value) != ValueStatus::Ok || IsNull(m_value)) Stop();
+        return;
+    }
+    case ValueForm::Signed: {
+        int64_t v = 0;
+        if (ParseSigned(m_schema.columns[index], text, v) != ValueStatus::Ok) Stop();
+        m_sink.SetInteger(index, v);
+        return;
+    }
+    case ValueForm::Double: {
+        double v = 0;
+        if (ParseDouble(text, v) != ValueStatus::Ok) Stop();
+        m_sink.SetDouble(index, v);
+        return;
+    }
+    case ValueForm::DateTime:
+    case ValueForm::DateOnly:
+    case ValueForm::TimeOnly: {
+        double days = 0;
+        if (ParseDateTime(text, days) != ValueStatus::Ok) Stop();
+        m_sink.SetDate(index, days);
+        return;
+    }
+    case ValueForm::Boolean: {
+        bool v = false;
+        if (!ParseBoolean(text, v)) Stop();
+        m_sink.SetBoolean(index, v);
+        return;
+    }
+    default:
+        // One value object for the other kinds, so that values of the same
+        // kind as the last are assigned in place.
+        if (ParseValue(m_schema.columns[index], m_ctx.forms[index], text, m_value) != ValueStatus::Ok ||
+            IsNull(m_value))
+            Stop();
         m_sink.SetValue(index, m_value);
     }
 }

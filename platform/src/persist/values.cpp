@@ -829,6 +829,46 @@ std::string FormatBase64(const Bytes& b) {
 
 // ---------------------------------------------------------------- per column
 
+ValueStatus ParseSigned(const Column& column, std::string_view text, int64_t& out) noexcept {
+    // Plain digits with at most a minus sign, short enough not to overflow:
+    // read directly.
+    if (!text.empty() && text.size() <= 18) {
+        const bool negative = text[0] == '-';
+        size_t k = negative ? 1 : 0;
+        int64_t v = 0;
+        bool plain = k < text.size();
+        for (; plain && k < text.size(); ++k) {
+            const auto d = static_cast<unsigned>(text[k] - '0');
+            if (d > 9) plain = false;
+            else v = v * 10 + static_cast<int64_t>(d);
+        }
+        if (plain) {
+            if (negative) v = -v;
+            int64_t lo = 0, hi = 0;
+            SignedRange(column.type, lo, hi);
+            if (v < lo || v > hi) return ValueStatus::Range;
+            out = v;
+            return ValueStatus::Ok;
+        }
+    }
+    std::string_view s = TrimXmlSpace(text);
+    std::string_view digits = s;
+    if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
+    if (!AllDigits(digits)) return ValueStatus::Syntax;
+    if (s[0] == '+') s.remove_prefix(1);  // from_chars reads '-' but not '+'
+    int64_t v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec == std::errc::result_out_of_range) return ValueStatus::Range;
+    if (r.ec != std::errc{} || r.ptr != s.data() + s.size()) return ValueStatus::Syntax;
+    int64_t lo = 0, hi = 0;
+    SignedRange(column.type, lo, hi);
+    if (v < lo || v > hi) return ValueStatus::Range;
+    out = v;
+    return ValueStatus::Ok;
+}
+
+ValueStatus ParseDouble(std::string_view text, double& out) noexcept { return ParseFloating(text, out); }
+
 ValueStatus ParseValue(const Column& column, ValueForm form, std::string_view text, Value& out) {
     switch (form) {
     case ValueForm::Boolean: {
@@ -838,41 +878,10 @@ ValueStatus ParseValue(const Column& column, ValueForm form, std::string_view te
         return ValueStatus::Ok;
     }
     case ValueForm::Signed: {
-        // Plain digits with at most a minus sign, short enough not to
-        // overflow: read directly.
-        if (!text.empty() && text.size() <= 18) {
-            const bool negative = text[0] == '-';
-            size_t k = negative ? 1 : 0;
-            int64_t v = 0;
-            bool plain = k < text.size();
-            for (; plain && k < text.size(); ++k) {
-                const auto d = static_cast<unsigned>(text[k] - '0');
-                if (d > 9) plain = false;
-                else v = v * 10 + static_cast<int64_t>(d);
-            }
-            if (plain) {
-                if (negative) v = -v;
-                int64_t lo = 0, hi = 0;
-                SignedRange(column.type, lo, hi);
-                if (v < lo || v > hi) return ValueStatus::Range;
-                out = v;
-                return ValueStatus::Ok;
-            }
-        }
-        std::string_view s = TrimXmlSpace(text);
-        std::string_view digits = s;
-        if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
-        if (!AllDigits(digits)) return ValueStatus::Syntax;
-        if (s[0] == '+') s.remove_prefix(1);  // from_chars reads '-' but not '+'
         int64_t v = 0;
-        const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-        if (r.ec == std::errc::result_out_of_range) return ValueStatus::Range;
-        if (r.ec != std::errc{} || r.ptr != s.data() + s.size()) return ValueStatus::Syntax;
-        int64_t lo = 0, hi = 0;
-        SignedRange(column.type, lo, hi);
-        if (v < lo || v > hi) return ValueStatus::Range;
-        out = v;
-        return ValueStatus::Ok;
+        const ValueStatus st = ParseSigned(column, text, v);
+        if (st == ValueStatus::Ok) out = v;
+        return st;
     }
     case ValueForm::Unsigned: {
         std::string_view s = TrimXmlSpace(text);
@@ -898,7 +907,7 @@ ValueStatus ParseValue(const Column& column, ValueForm form, std::string_view te
     }
     case ValueForm::Double: {
         double d = 0;
-        const ValueStatus st = ParseFloating(text, d);
+        const ValueStatus st = ParseDouble(text, d);
         if (st == ValueStatus::Ok) out = d;
         return st;
     }

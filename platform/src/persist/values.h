@@ -53,6 +53,11 @@ enum class ValueStatus { Ok, Syntax, Range };
 // not fit the type or the column (overflow, too long, date out of range).
 ValueStatus ParseValue(const Column& column, ValueForm form, std::string_view text, Value& out);
 
+// ParseValue for the kinds most columns hold, without a Value: the Signed
+// form (in the column type's range) and the Double form.
+ValueStatus ParseSigned(const Column& column, std::string_view text, int64_t& out) noexcept;
+ValueStatus ParseDouble(std::string_view text, double& out) noexcept;
+
 // Checks that `value` is the alternative the column's type holds and fits
 // the column; `why` tells what is wrong otherwise.
 ValueStatus CheckValue(const Column& column, ValueForm form, const Value& value, std::string& why);
