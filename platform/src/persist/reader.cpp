@@ -874,22 +874,42 @@ void PartReader::ReadHead() {
     m_sink.SetSchema(m_schema);
 }
 
+// The first '<' from `p` on, before `end`, that is followed by `next` or by
+// '/'; `end` when there is none.  Sixteen bytes at a time: rows, which
+// start with another letter and end with "/>", are passed over without a
+// stop.
+const char* FindTagStart(const char* p, const char* end, char next) noexcept {
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i first = _mm_set1_epi8(next);
+    const __m128i slash = _mm_set1_epi8('/');
+    while (end - p > 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+        const __m128i hit =
+            _mm_and_si128(_mm_cmpeq_epi8(v, lt), _mm_or_si128(_mm_cmpeq_epi8(w, first), _mm_cmpeq_epi8(w, slash)));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (mask != 0) return p + __builtin_ctz(mask);
+        p += 16;
+    }
+    for (; end - p > 1; ++p)
+        if (*p == '<' && (p[1] == next || p[1] == '/')) return p;
+    return end;
+}
+
 // Tags with the data section's prefix: the containers of pending changes
 // (rs:insert, rs:delete) and the elements a part must not cut (rs:update).
 void PartReader::FindRowsetTags() {
     std::string open = "<";
     open.append(m_prefix).push_back(':');
+    const size_t prefixLength = open.size() - 1;
     const char* base = m_text.data();
     size_t i = m_bodyStart;
     while (i < m_bodyEnd) {
-        const void* hit = std::memchr(base + i, '<', m_bodyEnd - i);
-        if (!hit) break;
-        i = static_cast<size_t>(static_cast<const char*>(hit) - base);
-        const bool close = i + 1 < m_bodyEnd && m_text[i + 1] == '/';
+        i = static_cast<size_t>(FindTagStart(base + i, base + m_bodyEnd, m_prefix[0]) - base);
+        if (i >= m_bodyEnd) break;
+        const bool close = m_text[i + 1] == '/';
         const size_t nameAt = i + 1 + (close ? 1 : 0);
-        const size_t prefixLength = open.size() - 1;
-        if (nameAt <= m_text.size() && m_text.size() - nameAt >= prefixLength &&
-            SameBytes(base + nameAt, open.data() + 1, prefixLength)) {
+        if (m_text.size() - nameAt >= prefixLength && SameBytes(base + nameAt, open.data() + 1, prefixLength)) {
             const size_t end = TagEnd(i);
             if (end > m_bodyEnd) Stop();
             const std::string_view name = TagName(nameAt);
@@ -1085,6 +1105,8 @@ size_t PartReader::ScanRows(size_t from, size_t to, Container container) {
             !SameBytes(p + 1, rowName.data(), rowName.size()))
             return stop;
         p += 1 + rowName.size();
+        // The text is read once, front to back: ask for what follows early.
+        __builtin_prefetch(p + 1024);
         m_attributes.clear();
         size_t expect = 0;
         for (;;) {
