@@ -2,6 +2,7 @@
 
 #include "data_types.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -107,10 +108,18 @@ RowStore::RowStore(const std::vector<DataTypeEnum>& types) : m_columns(types.siz
 
 void RowStore::Reserve(size_t rows) {
     for (Column& c : m_columns) {
-        if (c.variable)
+        if (c.variable) {
             c.ends.reserve(rows);
-        else
+            if (m_rows > 0 && rows > m_rows) {
+                // A tenth more than the average so far, so that the text is
+                // seldom moved; the byte offsets stop at 4 GB anyway.
+                const double perRow = static_cast<double>(c.bytes.size()) / static_cast<double>(m_rows);
+                const double expected = perRow * static_cast<double>(rows) * 1.1;
+                c.bytes.reserve(static_cast<size_t>(std::min(expected, double{std::numeric_limits<uint32_t>::max()})));
+            }
+        } else {
             c.cells.reserve(rows);
+        }
         c.nulls.reserve(rows / 64 + 1);
     }
 }

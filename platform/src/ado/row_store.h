@@ -21,6 +21,8 @@ public:
 
     size_t ColumnCount() const noexcept { return m_columns.size(); }
     size_t RowCount() const noexcept { return m_rows; }
+    // Room for `rows` rows in all, their text and binary values about as
+    // long as those of the rows so far.
     void Reserve(size_t rows);
 
     // A new row with every value NULL; returns its index.  The values of a
