@@ -141,6 +141,36 @@ TEST(Dates, ArbitraryDatesReadBackExactly) {
     }
 }
 
+TEST(Dates, TheWrittenFormReadsAsEveryOtherSpelling) {
+    // yyyy-mm-ddThh:mm:ss takes a shorter way than other spellings (here a
+    // leading space, which is trimmed); both must agree, on valid and on
+    // invalid fields alike.
+    std::mt19937_64 rng(99);
+    char text[40];
+    for (int i = 0; i < 100000; ++i) {
+        const int year = static_cast<int>(rng() % 10000), month = static_cast<int>(rng() % 14);
+        const int day = static_cast<int>(rng() % 33), hour = static_cast<int>(rng() % 25);
+        const int minute = static_cast<int>(rng() % 61), second = static_cast<int>(rng() % 61);
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", year, month, day, hour, minute, second);
+        double fast = 0, general = 0;
+        const ValueStatus a = ParseDateTime(text, fast);
+        const ValueStatus b = ParseDateTime(std::string(" ") + text, general);
+        ASSERT_EQ(a, b) << text;
+        if (a == ValueStatus::Ok) {
+            ASSERT_EQ(std::memcmp(&fast, &general, sizeof fast), 0) << text;
+        }
+    }
+    for (const char* odd : {"2024-02-29T12:00:0x", "2024-02-29 12:00:00", "2024-02-29T12:00:00Z", "0099-12-31T00:00:00",
+                            "2023-02-29T00:00:00", "2024-1-299T00:00:00"}) {
+        double fast = 0, general = 0;
+        const ValueStatus a = ParseDateTime(odd, fast);
+        EXPECT_EQ(a, ParseDateTime(std::string(" ") + odd, general)) << odd;
+        if (a == ValueStatus::Ok) {
+            EXPECT_EQ(fast, general) << odd;
+        }
+    }
+}
+
 TEST(Dates, DateOnlyAndTimeOnlyForms) {
     std::string out;
     ASSERT_TRUE(FormatDateOnly(-1.25, out));
