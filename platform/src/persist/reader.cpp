@@ -1121,13 +1121,16 @@ size_t PartReader::ScanRows(size_t from, size_t to, Container container) {
             // An attribute, after white space.
             if (p == afterPrevious) return stop;
             size_t index = std::string_view::npos;
-            if (expect < m_ctx.xmlNames.size()) {
-                // Mostly the column after the last one, followed by '='.
-                const std::string& x = m_ctx.xmlNames[expect];
+            // Mostly the column after the last one, or one of the next few
+            // (the columns between are NULL), followed by '='.
+            const size_t probeEnd = std::min(m_ctx.xmlNames.size(), expect + 4);
+            for (size_t k = expect; k < probeEnd; ++k) {
+                const std::string& x = m_ctx.xmlNames[k];
                 if (static_cast<size_t>(end - p) > x.size() && p[x.size()] == '=' &&
                     SameBytes(p, x.data(), x.size())) {
-                    index = expect;
+                    index = k;
                     p += x.size();
+                    break;
                 }
             }
             if (index == std::string_view::npos) {
