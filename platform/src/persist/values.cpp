@@ -522,21 +522,20 @@ namespace {
 // any other text.
 bool CanonicalDateTime(std::string_view s, unsigned& y, unsigned& m, unsigned& d, uint64_t& ns) noexcept {
     if (s.size() != 19 || s[4] != '-' || s[7] != '-' || s[10] != 'T' || s[13] != ':' || s[16] != ':') return false;
-    unsigned v[6] = {};
-    static constexpr unsigned char kStart[6] = {0, 5, 8, 11, 14, 17};
-    for (size_t f = 0; f < 6; ++f) {
-        const size_t width = f == 0 ? 4 : 2;
-        for (size_t k = kStart[f]; k < kStart[f] + width; ++k) {
-            const auto digit = static_cast<unsigned>(s[k] - '0');
-            if (digit > 9) return false;
-            v[f] = v[f] * 10 + digit;
-        }
-    }
-    if (v[3] > 23 || v[4] > 59 || v[5] > 59) return false;
-    y = v[0];
-    m = v[1];
-    d = v[2];
-    ns = ((static_cast<uint64_t>(v[3]) * 60 + v[4]) * 60 + v[5]) * 1000000000ull;
+    // Straight on, without a loop: every digit checked, one branch for all.
+    bool bad = false;
+    auto digit = [&](size_t k) {
+        const auto v = static_cast<unsigned>(s[k] - '0');
+        bad |= v > 9;
+        return v;
+    };
+    auto two = [&](size_t k) { return digit(k) * 10 + digit(k + 1); };
+    y = two(0) * 100 + two(2);
+    m = two(5);
+    d = two(8);
+    const unsigned h = two(11), mi = two(14), sec = two(17);
+    if (bad || h > 23 || mi > 59 || sec > 59) return false;
+    ns = ((static_cast<uint64_t>(h) * 60 + mi) * 60 + sec) * 1000000000ull;
     return true;
 }
 
