@@ -1052,6 +1052,24 @@ ValueStatus CheckValue(const Column& column, ValueForm form, const Value& value,
     return ValueStatus::Syntax;
 }
 
+ValueStatus CheckText(const Column& column, std::string_view utf8, std::string& why) {
+    const uint64_t limit = LengthLimit(column);
+    // UTF-8 never takes fewer bytes than UTF-16 takes units, so most texts
+    // fit without being counted.
+    if (limit == 0 || utf8.size() <= limit) return ValueStatus::Ok;
+    uint64_t units = 0;
+    for (char c : utf8) {
+        const auto b = static_cast<unsigned char>(c);
+        units += (b & 0xC0) != 0x80;  // a character starts here
+        units += b >= 0xF0;           // ... and takes a surrogate pair
+    }
+    if (units > limit) {
+        why = "holds " + std::to_string(units) + " characters, more than its size " + std::to_string(limit);
+        return ValueStatus::Range;
+    }
+    return ValueStatus::Ok;
+}
+
 bool FormatValue(ValueForm form, const Value& value, std::string& out) {
     switch (form) {
     case ValueForm::Boolean: out += std::get<bool>(value) ? "True" : "False"; return true;
