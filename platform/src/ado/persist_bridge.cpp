@@ -719,6 +719,7 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
         HRESULT failure = S_OK;
 
         bool Next(persist::Row& out) override {
+            m_texts.assign(m_columns.size(), std::nullopt);
             const Row* row = Advance();
             if (!row)
                 return false;
@@ -744,6 +745,8 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
         // After the writer refused a row: the first row after it whose
         // values cannot be converted, which is reported instead (as when
         // every row was converted before writing).
+        std::optional<std::string_view> Text(size_t column) override { return m_texts[column]; }
+
         HRESULT ConvertRest() {
             persist::Row scratch;
             while (Next(scratch)) {
@@ -767,8 +770,17 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
             for (size_t k = 0; k < m_columns.size(); ++k) {
                 HRESULT hr = S_OK;
                 if (values.empty() && m_store) {
-                    // A row read from the file and not changed since.
-                    // GUIDs are kept as their text and converted below.
+                    // A row read from the file and not changed since.  Its
+                    // strings go to the writer as the UTF-8 they are kept
+                    // in (see Text); GUIDs are kept as their text and
+                    // converted below.
+                    if (IsCharacterType(m_columns[k]->shape.type) && &values == &row.values) {
+                        std::string_view text;
+                        out[k] = std::monostate{};
+                        if (m_store->GetText(row.stored, k, text))
+                            m_texts[k] = text;
+                        continue;
+                    }
                     if (m_columns[k]->shape.type != adGUID && m_store->GetValue(row.stored, k, out[k]))
                         continue;
                     m_scratch.Clear();
@@ -793,6 +805,9 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
         std::u16string& m_detail;
         Variant m_scratch;
         size_t m_index = 0;
+        // Text of the current row's string values, by column (nullopt: in
+        // the row's values).
+        std::vector<std::optional<std::string_view>> m_texts;
     };
 
     Source source(columns, rows, deleted, store, detail);
