@@ -856,10 +856,11 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
         const int moved = createNew ? file.LinkTo(path) : file.RenameTo(path);
         if (moved == 0)
             return S_OK;
-        fileError = moved;
+        detail = where + u" " + SystemError(moved);
+        return createNew && moved == EEXIST ? kErrFileAlreadyExists : kErrWriteFile;
     }
     detail = where + u" " + SystemError(fileError);
-    return createNew && fileError == EEXIST ? kErrFileAlreadyExists : kErrWriteFile;
+    return kErrWriteFile;
 }
 
 }  // namespace comhost::ado
