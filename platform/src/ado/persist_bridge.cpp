@@ -4,12 +4,16 @@
 #include "row_store.h"
 #include "persist/persist.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <string_view>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace comhost::ado {
@@ -323,7 +327,7 @@ HRESULT FromLoadError(const persist::Error& error) {
 }
 
 // Writes `bytes` to the open descriptor; false with errno set on failure.
-bool WriteAll(int fd, const std::string& bytes) {
+bool WriteAll(int fd, std::string_view bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -568,6 +572,123 @@ HRESULT LoadRowSet(const std::string& path, RowSet& out, std::u16string& detail)
 
 // ------------------------------------------------------------------ saving
 
+namespace {
+
+// A file written beside a target and then put in its place; removed again
+// when it is not.  It is made as any new file is (mode 0666 less the umask),
+// under the target's name with a random suffix.
+class TemporaryFile {
+public:
+    TemporaryFile() = default;
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        Close();
+        if (!m_path.empty())
+            ::unlink(m_path.c_str());
+    }
+
+    // False with errno set when no file could be made.  Throws
+    // std::bad_alloc.
+    bool Create(const std::string& target) {
+        static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        std::string name = target + ".XXXXXX";
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            uint64_t bits = NameBits();
+            for (size_t i = name.size() - 6; i < name.size(); ++i) {
+                name[i] = letters[bits % 62];
+                bits /= 62;
+            }
+            const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                m_fd = fd;
+                m_path = std::move(name);
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+
+    int fd() const noexcept { return m_fd; }
+
+    // False with errno set when the data could not be written out.
+    bool Close() noexcept {
+        if (m_fd < 0)
+            return true;
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+    // Puts the (closed) file in the place of `target`, replacing a file
+    // there; 0 or the errno of the failure.
+    int RenameTo(const std::string& target) noexcept {
+        if (::rename(m_path.c_str(), target.c_str()) != 0)
+            return errno;
+        m_path.clear();
+        return 0;
+    }
+
+    // Gives the (closed) file the name `target` unless that names something
+    // already (EEXIST); 0 or the errno of the failure.
+    int LinkTo(const std::string& target) noexcept {
+        if (::link(m_path.c_str(), target.c_str()) == 0)
+            return 0;  // the destructor removes the temporary name
+        const int error = errno;
+        if (error != EPERM && error != EOPNOTSUPP && error != ENOSYS)
+            return error;
+        // A file system without hard links: the name is claimed first, so
+        // that the rename cannot replace a file made meanwhile.
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0)
+            return errno;
+        ::close(fd);
+        const int renamed = RenameTo(target);
+        if (renamed != 0)
+            ::unlink(target.c_str());
+        return renamed;
+    }
+
+private:
+    // Bits for a name no other process or thread picks at the same time.
+    static uint64_t NameBits() noexcept {
+        static std::atomic<uint64_t> counter{0};
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        uint64_t z = (static_cast<uint64_t>(::getpid()) << 40) ^ static_cast<uint64_t>(now.tv_nsec) ^
+                     (static_cast<uint64_t>(now.tv_sec) << 20) ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+
+    int m_fd = -1;
+    std::string m_path;  // empty once the file has a name of its own
+};
+
+// Hands the document text to a file descriptor.  After a failed write (or
+// without a descriptor) the text is dropped; `error` keeps the errno.
+class FileSink final : public persist::TextSink {
+public:
+    explicit FileSink(int fd) : m_fd(fd) {}
+    int error = 0;
+
+    void Write(std::string_view text) override {
+        if (m_fd < 0 || error != 0)
+            return;
+        if (!WriteAll(m_fd, text))
+            error = errno;
+    }
+
+private:
+    int m_fd;
+};
+
+}  // namespace
+
+
 HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<ColumnRef>& columns,
                    const std::vector<Row>& rows, const std::vector<Row>& deleted, const RowStore* store,
                    bool updatable, const PersistTableInfo* info, std::u16string& detail) {
@@ -617,6 +738,7 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
         HRESULT failure = S_OK;
 
         bool Next(persist::Row& out) override {
+            m_texts.assign(m_columns.size(), std::nullopt);
             const Row* row = Advance();
             if (!row)
                 return false;
@@ -642,6 +764,8 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
         // After the writer refused a row: the first row after it whose
         // values cannot be converted, which is reported instead (as when
         // every row was converted before writing).
+        std::optional<std::string_view> Text(size_t column) override { return m_texts[column]; }
+
         HRESULT ConvertRest() {
             persist::Row scratch;
             while (Next(scratch)) {
@@ -665,8 +789,17 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
             for (size_t k = 0; k < m_columns.size(); ++k) {
                 HRESULT hr = S_OK;
                 if (values.empty() && m_store) {
-                    // A row read from the file and not changed since.
-                    // GUIDs are kept as their text and converted below.
+                    // A row read from the file and not changed since.  Its
+                    // strings go to the writer as the UTF-8 they are kept
+                    // in (see Text); GUIDs are kept as their text and
+                    // converted below.
+                    if (IsCharacterType(m_columns[k]->shape.type) && &values == &row.values) {
+                        std::string_view text;
+                        out[k] = std::monostate{};
+                        if (m_store->GetText(row.stored, k, text))
+                            m_texts[k] = text;
+                        continue;
+                    }
                     if (m_columns[k]->shape.type != adGUID && m_store->GetValue(row.stored, k, out[k]))
                         continue;
                     m_scratch.Clear();
@@ -691,20 +824,37 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
         std::u16string& m_detail;
         Variant m_scratch;
         size_t m_index = 0;
+        // Text of the current row's string values, by column (nullopt: in
+        // the row's values).
+        std::vector<std::optional<std::string_view>> m_texts;
     };
 
     Source source(columns, rows, deleted, store, detail);
-    persist::Result<std::string> document = persist::SaveRows(table.schema, source, rows.size() + deleted.size());
+    // The document goes to a new file beside the target, which takes the
+    // target's place only once all of it is written: a failure at any point
+    // leaves no partial file and an earlier file at `path` as it was.  A
+    // failure of the file itself is reported after the refusals of rows, as
+    // the rows are all converted and checked whatever becomes of the file.
+    TemporaryFile file;
+    int fileError = 0;
+    struct stat existing {};
+    // A new file is never one that is there already; nothing is written
+    // then (the rows are still checked).
+    const bool exists = createNew && ::lstat(path.c_str(), &existing) == 0;
+    if (!exists && !file.Create(path))
+        fileError = errno;
+    FileSink sink(file.fd());
+    const std::optional<persist::Error> error = persist::SaveRows(table.schema, source, sink);
     if (FAILED(source.failure))
         return source.failure;
-    if (!document && document.error().category != persist::ErrorCategory::OutOfMemory) {
+    if (error && error->category != persist::ErrorCategory::OutOfMemory) {
         const HRESULT hr = source.ConvertRest();
         if (FAILED(hr))
             return hr;
     }
-    if (!document) {
-        detail = document.error().Description();
-        switch (document.error().category) {
+    if (error) {
+        detail = error->Description();
+        switch (error->category) {
         case persist::ErrorCategory::OutOfMemory: return E_OUTOFMEMORY;
         case persist::ErrorCategory::UnsupportedType: return kErrFeatureNotAvailable;
         case persist::ErrorCategory::ValueOutOfRange: return kErrDataConversion;
@@ -713,42 +863,23 @@ HRESULT SaveRowSet(const std::string& path, bool createNew, const std::vector<Co
     }
 
     const std::u16string where = u"(" + FromUtf8(path) + u")";
-    if (createNew) {
-        // A new file: never one that is there already.
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            const int error = errno;
-            detail = where + u" " + SystemError(error);
-            return error == EEXIST ? kErrFileAlreadyExists : kErrWriteFile;
-        }
-        const bool written = WriteAll(fd, document.value());
-        const int writeError = errno;
-        const bool closed = ::close(fd) == 0;
-        if (!written || !closed) {
-            ::unlink(path.c_str());
-            detail = where + u" " + SystemError(written ? errno : writeError);
-            return kErrWriteFile;
-        }
-        return S_OK;
+    if (exists) {
+        detail = where + u" " + SystemError(EEXIST);
+        return kErrFileAlreadyExists;
     }
-    // The same file again: written beside it and put in its place, so that a
-    // failure leaves the earlier save intact.
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        detail = where + u" " + SystemError(errno);
-        return kErrWriteFile;
+    if (fileError == 0)
+        fileError = sink.error;
+    if (fileError == 0 && !file.Close())
+        fileError = errno;
+    if (fileError == 0) {
+        const int moved = createNew ? file.LinkTo(path) : file.RenameTo(path);
+        if (moved == 0)
+            return S_OK;
+        detail = where + u" " + SystemError(moved);
+        return createNew && moved == EEXIST ? kErrFileAlreadyExists : kErrWriteFile;
     }
-    const bool written = WriteAll(fd, document.value());
-    const int writeError = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = !written ? writeError : errno;
-        ::unlink(temporary.c_str());
-        detail = where + u" " + SystemError(error);
-        return kErrWriteFile;
-    }
-    return S_OK;
+    detail = where + u" " + SystemError(fileError);
+    return kErrWriteFile;
 }
 
 }  // namespace comhost::ado

@@ -322,6 +322,15 @@ HRESULT RowStore::Get(size_t row, size_t column, VARIANT* out) const noexcept {
     }
 }
 
+bool RowStore::GetText(size_t row, size_t column, std::string_view& text) const noexcept {
+    const Column& c = m_columns[column];
+    if (c.vt != VT_BSTR || ((c.nulls[row / 64] >> (row % 64)) & 1))
+        return false;
+    const size_t begin = row == 0 ? 0 : c.ends[row - 1];
+    text = std::string_view(c.bytes.data() + begin, c.ends[row] - begin);
+    return true;
+}
+
 bool RowStore::GetValue(size_t row, size_t column, persist::Value& out) const {
     const Column& c = m_columns[column];
     if ((c.nulls[row / 64] >> (row % 64)) & 1) {

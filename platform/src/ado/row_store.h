@@ -45,6 +45,9 @@ public:
     // booleans and text (reusing the storage `out` holds); false for the
     // other kinds, which are read with Get.  Throws std::bad_alloc.
     bool GetValue(size_t row, size_t column, persist::Value& out) const;
+    // A value of a text column (string and GUID fields) as the UTF-8 it is
+    // kept in: false for NULL, and for columns of other kinds.
+    bool GetText(size_t row, size_t column, std::string_view& text) const noexcept;
 
 private:
     struct Column {

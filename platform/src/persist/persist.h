@@ -411,11 +411,40 @@ public:
     // its storage can be reused); false when there are no more.  May throw
     // std::bad_alloc.
     virtual bool Next(Row& row) = 0;
+    // A source that keeps its strings as UTF-8 may hand them over as such,
+    // sparing their conversion to UTF-16 and back.  For a row that is not
+    // Modified, Next may then leave the value of a string column NULL; the
+    // writer asks here for the text of each string column whose value Next
+    // left NULL: valid UTF-8 (checked against the column's size as a string
+    // value is), valid until the next call of Next, or nullopt when the
+    // value really is NULL.
+    virtual std::optional<std::string_view> Text(size_t column) {
+        (void)column;
+        return std::nullopt;
+    }
 };
 
 // Save of a table with `schema` whose rows `rows` gives in order (about
 // `rowCount` of them): the same document and the same refusals, without the
 // rows being gathered first.
 Result<std::string> SaveRows(const Schema& schema, RowSource& rows, size_t rowCount) noexcept;
+
+// Takes the text of a document being saved, a piece at a time and in order.
+class TextSink {
+public:
+    virtual ~TextSink() = default;
+    // May throw std::bad_alloc.  A sink that cannot take the text (a write
+    // failed) keeps that to itself and ignores the rest: the writer goes on
+    // to the end, so that a row it refuses is still found.
+    virtual void Write(std::string_view text) = 0;
+};
+
+// How much text the writer gathers before handing it to a sink, about.
+inline constexpr size_t kSaveChunkBytes = size_t{256} * 1024;
+
+// SaveRows writing the document to `out` as it goes (pieces of about
+// kSaveChunkBytes, never the whole document in memory) rather than
+// returning it.  On a refusal `out` has been given part of the document.
+std::optional<Error> SaveRows(const Schema& schema, RowSource& rows, TextSink& out) noexcept;
 
 }  // namespace comhost::persist

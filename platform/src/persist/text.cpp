@@ -115,22 +115,33 @@ bool CopyXmlUtf8(std::string_view s, char* out) noexcept {
     return ScanXmlUtf8<true>(s, out, bad, problem);
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
+namespace {
+
+// Writes the UTF-8 form of `cp` at `p`; returns the end.
+char* PutUtf8(char* p, char32_t cp) noexcept {
     if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
+        *p++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *p++ = static_cast<char>(0xC0 | (cp >> 6));
+        *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *p++ = static_cast<char>(0xE0 | (cp >> 12));
+        *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *p++ = static_cast<char>(0xF0 | (cp >> 18));
+        *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
+    return p;
+}
+
+}  // namespace
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    char buf[4];
+    out.append(buf, static_cast<size_t>(PutUtf8(buf, cp) - buf));
 }
 
 std::u16string Utf8ToUtf16(std::string_view s) {
@@ -155,24 +166,41 @@ std::u16string Utf8ToUtf16(std::string_view s) {
 }
 
 bool Utf16ToUtf8(std::u16string_view s, std::string& out, size_t* bad) {
-    out.reserve(out.size() + s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        char32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-                ++i;
-            } else {
-                if (bad) *bad = i;
-                return false;
-            }
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            if (bad) *bad = i;
-            return false;
+    // First the size of the UTF-8 and where the text ends (at an unpaired
+    // surrogate), then the text written into place in one go.
+    size_t bytes = 0;
+    size_t end = 0;
+    bool paired = true;
+    for (; end < s.size(); ++end) {
+        const char16_t c = s[end];
+        if (c < 0x80) {
+            bytes += 1;
+        } else if (c < 0x800) {
+            bytes += 2;
+        } else if (c < 0xD800 || c > 0xDFFF) {
+            bytes += 3;
+        } else if (c <= 0xDBFF && end + 1 < s.size() && s[end + 1] >= 0xDC00 && s[end + 1] <= 0xDFFF) {
+            bytes += 4;
+            ++end;
+        } else {
+            paired = false;
+            break;
         }
-        AppendUtf8(out, c);
     }
-    return true;
+    const size_t start = out.size();
+    out.resize(start + bytes);
+    char* p = out.data() + start;
+    size_t i = 0;
+    while (i < end) {
+        // Runs of ASCII a block at a time.
+        while (i < end && s[i] < 0x80) *p++ = static_cast<char>(s[i++]);
+        if (i == end) break;
+        char32_t c = s[i++];
+        if (c >= 0xD800 && c <= 0xDBFF) c = 0x10000 + ((c - 0xD800) << 10) + (s[i++] - 0xDC00);
+        p = PutUtf8(p, c);
+    }
+    if (!paired && bad) *bad = end;
+    return paired;
 }
 
 bool IsNameStartChar(char32_t c) noexcept {

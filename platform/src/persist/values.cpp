@@ -404,12 +404,23 @@ ValueStatus ParseFloating(std::string_view text, F& out) noexcept {
 }
 
 template <class F>
-std::string FormatFloating(F v) {
-    if (std::isnan(v)) return "NaN";
-    if (std::isinf(v)) return v < 0 ? "-INF" : "INF";
-    char buf[64];
+void AppendFloating(F v, std::string& out) {
+    if (std::isnan(v)) {
+        out += "NaN";
+    } else if (std::isinf(v)) {
+        out += v < 0 ? "-INF" : "INF";
+    } else {
+        char buf[64];
+        const auto r = std::to_chars(buf, buf + sizeof buf, v);
+        out.append(buf, static_cast<size_t>(r.ptr - buf));
+    }
+}
+
+template <class I>
+void AppendInteger(I v, std::string& out) {
+    char buf[24];
     const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
+    out.append(buf, static_cast<size_t>(r.ptr - buf));
 }
 
 }  // namespace
@@ -596,45 +607,49 @@ bool SplitOleDate(double date, int64_t& day, uint64_t& ns) noexcept {
     return true;
 }
 
-void AppendNumber(std::string& out, int64_t v, int width) {
-    char buf[24];
+// Writes `v` with at least `width` digits at `p`; returns the end.
+char* PutNumber(char* p, uint64_t v, int width) noexcept {
+    char digits[20];
     int n = 0;
-    uint64_t u = static_cast<uint64_t>(v);
     do {
-        buf[n++] = static_cast<char>('0' + u % 10);
-        u /= 10;
-    } while (u != 0);
-    for (int k = n; k < width; ++k) out.push_back('0');
-    while (n > 0) out.push_back(buf[--n]);
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    for (int k = n; k < width; ++k) *p++ = '0';
+    while (n > 0) *p++ = digits[--n];
+    return p;
 }
 
-// Writes "yyyy-mm-dd" for `day` (days from 1899-12-30).
-bool AppendCalendarDate(std::string& out, int64_t day) {
+// Writes "yyyy-mm-dd" for `day` (days from 1899-12-30) at `p`; returns the
+// end, or null for a year outside 100..9999.
+char* PutCalendarDate(char* p, int64_t day) noexcept {
     int64_t y = 0;
     unsigned m = 0, d = 0;
     CivilFromDays(day + kEpochDays, y, m, d);
-    if (y < 100 || y > 9999) return false;
-    AppendNumber(out, y, 4);
-    out.push_back('-');
-    AppendNumber(out, m, 2);
-    out.push_back('-');
-    AppendNumber(out, d, 2);
-    return true;
+    if (y < 100 || y > 9999) return nullptr;
+    p = PutNumber(p, static_cast<uint64_t>(y), 4);
+    *p++ = '-';
+    p = PutNumber(p, m, 2);
+    *p++ = '-';
+    return PutNumber(p, d, 2);
 }
 
-void AppendClock(std::string& out, uint64_t ns, int digits) {
+// Writes "hh:mm:ss" and `digits` fractional digits (at most 18 characters)
+// for the time of day `ns` at `p`; returns the end.
+char* PutClock(char* p, uint64_t ns, int digits) noexcept {
     const uint64_t secs = ns / 1000000000ull;
-    AppendNumber(out, static_cast<int64_t>(secs / 3600), 2);
-    out.push_back(':');
-    AppendNumber(out, static_cast<int64_t>(secs / 60 % 60), 2);
-    out.push_back(':');
-    AppendNumber(out, static_cast<int64_t>(secs % 60), 2);
+    p = PutNumber(p, secs / 3600, 2);
+    *p++ = ':';
+    p = PutNumber(p, secs / 60 % 60, 2);
+    *p++ = ':';
+    p = PutNumber(p, secs % 60, 2);
     if (digits > 0) {
         uint64_t frac = ns % 1000000000ull;
         for (int k = digits; k < 9; ++k) frac /= 10;
-        out.push_back('.');
-        AppendNumber(out, static_cast<int64_t>(frac), digits);
+        *p++ = '.';
+        p = PutNumber(p, frac, digits);
     }
+    return p;
 }
 
 // Rounds `ns` to `digits` fractional digits of a second.
@@ -653,7 +668,9 @@ bool FormatDateTime(double date, std::string& out) {
     // -0.25 and 0.25 are the same moment; the text reads back as the latter.
     if (day == 0) date = std::fabs(date);
     // The fewest fractional digits that read back as the same date.
-    std::string best;
+    char text[48];
+    char best[48];
+    size_t bestSize = 0;
     for (int digits = 0; digits <= 9; ++digits) {
         uint64_t r = RoundNs(ns, digits);
         int64_t d = day;
@@ -661,19 +678,21 @@ bool FormatDateTime(double date, std::string& out) {
             r -= kTicksPerDay;
             ++d;
         }
-        std::string text;
-        if (!AppendCalendarDate(text, d)) continue;
-        text.push_back('T');
-        AppendClock(text, r, digits);
+        char* end = PutCalendarDate(text, d);
+        if (!end) continue;
+        *end++ = 'T';
+        end = PutClock(end, r, digits);
+        const size_t size = static_cast<size_t>(end - text);
         double back = 0;
-        if (ParseDateTime(text, back) == ValueStatus::Ok && back == date) {
-            out += text;
+        if (ParseDateTime(std::string_view(text, size), back) == ValueStatus::Ok && back == date) {
+            out.append(text, size);
             return true;
         }
-        best = std::move(text);
+        std::memcpy(best, text, size);
+        bestSize = size;
     }
-    if (best.empty()) return false;
-    out += best;
+    if (bestSize == 0) return false;
+    out.append(best, bestSize);
     return true;
 }
 
@@ -681,7 +700,11 @@ bool FormatDateOnly(double date, std::string& out) {
     int64_t day = 0;
     uint64_t ns = 0;
     if (!SplitOleDate(date, day, ns)) return false;
-    return AppendCalendarDate(out, day);
+    char text[16];
+    const char* end = PutCalendarDate(text, day);
+    if (!end) return false;
+    out.append(text, static_cast<size_t>(end - text));
+    return true;
 }
 
 bool FormatTimeOfDay(double date, std::string& out) {
@@ -689,23 +712,23 @@ bool FormatTimeOfDay(double date, std::string& out) {
     uint64_t ns = 0;
     if (!SplitOleDate(date, day, ns)) return false;
     const double target = std::fabs(date - std::trunc(date));
-    std::string best;
+    char text[32];
+    char best[32];
+    size_t bestSize = 0;
     for (int digits = 0; digits <= 9; ++digits) {
         uint64_t r = RoundNs(ns, digits);
         if (r >= kTicksPerDay) continue;
-        std::string text;
-        AppendClock(text, r, digits);
+        const size_t size = static_cast<size_t>(PutClock(text, r, digits) - text);
         double back = 0;
-        if (ParseDateTime(text, back) == ValueStatus::Ok && back == target) {
-            out += text;
+        if (ParseDateTime(std::string_view(text, size), back) == ValueStatus::Ok && back == target) {
+            out.append(text, size);
             return true;
         }
-        best = std::move(text);
+        std::memcpy(best, text, size);
+        bestSize = size;
     }
-    if (best.empty()) {
-        AppendClock(best, kTicksPerDay - 1, 9);
-    }
-    out += best;
+    if (bestSize == 0) bestSize = static_cast<size_t>(PutClock(best, kTicksPerDay - 1, 9) - best);
+    out.append(best, bestSize);
     return true;
 }
 
@@ -1124,13 +1147,31 @@ ValueStatus CheckValue(const Column& column, ValueForm form, const Value& value,
     return ValueStatus::Syntax;
 }
 
+ValueStatus CheckText(const Column& column, std::string_view utf8, std::string& why) {
+    const uint64_t limit = LengthLimit(column);
+    // UTF-8 never takes fewer bytes than UTF-16 takes units, so most texts
+    // fit without being counted.
+    if (limit == 0 || utf8.size() <= limit) return ValueStatus::Ok;
+    uint64_t units = 0;
+    for (char c : utf8) {
+        const auto b = static_cast<unsigned char>(c);
+        units += (b & 0xC0) != 0x80;  // a character starts here
+        units += b >= 0xF0;           // ... and takes a surrogate pair
+    }
+    if (units > limit) {
+        why = "holds " + std::to_string(units) + " characters, more than its size " + std::to_string(limit);
+        return ValueStatus::Range;
+    }
+    return ValueStatus::Ok;
+}
+
 bool FormatValue(ValueForm form, const Value& value, std::string& out) {
     switch (form) {
     case ValueForm::Boolean: out += std::get<bool>(value) ? "True" : "False"; return true;
-    case ValueForm::Signed: out += std::to_string(std::get<int64_t>(value)); return true;
-    case ValueForm::Unsigned: out += std::to_string(std::get<uint64_t>(value)); return true;
-    case ValueForm::Single: out += FormatFloating(std::get<float>(value)); return true;
-    case ValueForm::Double: out += FormatFloating(std::get<double>(value)); return true;
+    case ValueForm::Signed: AppendInteger(std::get<int64_t>(value), out); return true;
+    case ValueForm::Unsigned: AppendInteger(std::get<uint64_t>(value), out); return true;
+    case ValueForm::Single: AppendFloating(std::get<float>(value), out); return true;
+    case ValueForm::Double: AppendFloating(std::get<double>(value), out); return true;
     case ValueForm::Currency: out += FormatCurrency(std::get<Currency>(value).scaled); return true;
     case ValueForm::Decimal: out += FormatDecimal(std::get<Decimal>(value)); return true;
     case ValueForm::DateTime: return FormatDateTime(std::get<Date>(value).days, out);

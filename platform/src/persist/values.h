@@ -61,6 +61,9 @@ ValueStatus ParseDouble(std::string_view text, double& out) noexcept;
 // Checks that `value` is the alternative the column's type holds and fits
 // the column; `why` tells what is wrong otherwise.
 ValueStatus CheckValue(const Column& column, ValueForm form, const Value& value, std::string& why);
+// CheckValue of a string value given as UTF-8 text (valid UTF-8) for a
+// column whose form is String: that it fits the column's size.
+ValueStatus CheckText(const Column& column, std::string_view utf8, std::string& why);
 
 // Writes the text of a value that CheckValue accepted (not NULL).  False only
 // for a string holding an unpaired surrogate.

@@ -66,19 +66,25 @@ struct SchemaPlan {
     std::vector<std::unique_ptr<SchemaPlan>> chapters;  // per chapter column
 };
 
+// The text of string values a RowSource handed over as UTF-8, by column
+// (nullopt: the value is in the row).
+using RowTexts = std::vector<std::optional<std::string_view>>;
+
 class Writer {
 public:
     std::optional<Error> Plan(const Schema& schema, SchemaPlan& plan, size_t nesting);
     std::optional<Error> CheckRows(const SchemaPlan& plan, const std::vector<Row>& rows, bool top,
                                    const std::string& where);
-    // The checks of CheckRows for one row, the `number`th.
+    // The checks of CheckRows for one row, the `number`th, whose string
+    // values may partly be given by `texts`.
     std::optional<Error> CheckRow(const SchemaPlan& plan, const Row& row, bool top, const std::string& where,
-                                  size_t number);
+                                  size_t number, const RowTexts* texts = nullptr);
 
     void WriteDocument(const SchemaPlan& plan, const std::vector<Row>& rows);
     // The same document, its rows taken one at a time from `source` and
-    // checked as they come.
-    std::optional<Error> WriteDocument(const SchemaPlan& plan, RowSource& source);
+    // checked as they come.  With a sink, the text goes to it between rows
+    // whenever `out` holds kSaveChunkBytes, and what is left at the end.
+    std::optional<Error> WriteDocument(const SchemaPlan& plan, RowSource& source, TextSink* sink);
 
     std::string out;
 
@@ -93,6 +99,10 @@ private:
         out += qname;
     }
     void Attr(std::string_view name, std::string_view utf8Value);
+    // An attribute whose value the caller appends to `out` between the two
+    // (text that needs no escaping); EndAttr closes it and wraps the line.
+    size_t BeginAttr(std::string_view name);
+    void EndAttr(size_t start);
     void EndEmpty() { out += "/>\n"; }
     void EndOpen() { out += ">\n"; }
     void EndTag(int depth, std::string_view qname) {
@@ -107,10 +117,14 @@ private:
     void WriteSchema(const SchemaPlan& plan, int depth, const SchemaPlan* parent, size_t index);
     void WriteColumn(const SchemaPlan& plan, size_t index, int depth);
     void WriteRow(const SchemaPlan& plan, const Row& row, int depth, std::string_view element,
-                  const std::vector<Value>& values, const std::vector<Value>* original);
+                  const std::vector<Value>& values, const std::vector<Value>* original,
+                  const RowTexts* texts = nullptr);
 
     size_t m_lineStart = 0;
     int m_tagDepth = 0;
+    // Scratch of WriteRow, kept to reuse its storage.
+    std::string m_text;
+    std::string m_setNull;
 };
 
 // Escapes a value for a single-quoted attribute.  Characters XML would
@@ -165,24 +179,33 @@ void AppendEscaped(std::string& out, std::string_view s) {
     }
 }
 
-void Writer::Attr(std::string_view name, std::string_view utf8Value) {
+size_t Writer::BeginAttr(std::string_view name) {
     // Written in place, then moved to a line of its own if the start tag
     // gets too long with it.
     const size_t start = out.size();
-    const size_t lineLength = start - m_lineStart;
     out += ' ';
     out += name;
     out += "='";
-    AppendEscaped(out, utf8Value);
+    return start;
+}
+
+void Writer::EndAttr(size_t start) {
     out += '\'';
+    const size_t lineLength = start - m_lineStart;
     const size_t textSize = out.size() - start - 1;
     // Long start tags continue on the next line, one tab deeper plus a space.
     if (lineLength + 1 + textSize > kWrapColumn && lineLength > static_cast<size_t>(m_tagDepth) + 2) {
-        std::string breakLine = "\n";
-        breakLine.append(static_cast<size_t>(m_tagDepth) + 1, '\t');
-        out.insert(start, breakLine);
+        const size_t tabs = static_cast<size_t>(m_tagDepth) + 1;
+        out.insert(start, 1 + tabs, '\t');
+        out[start] = '\n';
         m_lineStart = start + 1;
     }
+}
+
+void Writer::Attr(std::string_view name, std::string_view utf8Value) {
+    const size_t start = BeginAttr(name);
+    AppendEscaped(out, utf8Value);
+    EndAttr(start);
 }
 
 // ---------------------------------------------------------------- planning
@@ -300,7 +323,7 @@ std::optional<Error> Writer::CheckRows(const SchemaPlan& plan, const std::vector
 }
 
 std::optional<Error> Writer::CheckRow(const SchemaPlan& plan, const Row& row, bool top, const std::string& where,
-                                      size_t number) {
+                                      size_t number, const RowTexts* texts) {
     const Schema& schema = *plan.schema;
     const size_t n = schema.columns.size();
     {
@@ -324,7 +347,9 @@ std::optional<Error> Writer::CheckRow(const SchemaPlan& plan, const Row& row, bo
             if (pass == 1 && row.state != RowState::Modified) break;
             for (size_t i = 0; i < n; ++i) {
                 std::string why;
-                const ValueStatus st = CheckValue(schema.columns[i], plan.forms[i], values[i], why);
+                const ValueStatus st = pass == 0 && texts && (*texts)[i]
+                                           ? CheckText(schema.columns[i], *(*texts)[i], why)
+                                           : CheckValue(schema.columns[i], plan.forms[i], values[i], why);
                 if (st != ValueStatus::Ok)
                     return Refuse(st == ValueStatus::Range ? ErrorCategory::ValueOutOfRange : ErrorCategory::InvalidTable,
                                   at() + ", column " + Quoted(schema.columns[i].name) + (pass == 1 ? " (original value) " : " ") +
@@ -435,26 +460,37 @@ void Writer::WriteSchema(const SchemaPlan& plan, int depth, const SchemaPlan* pa
 }
 
 void Writer::WriteRow(const SchemaPlan& plan, const Row& row, int depth, std::string_view element,
-                      const std::vector<Value>& values, const std::vector<Value>* original) {
+                      const std::vector<Value>& values, const std::vector<Value>* original, const RowTexts* texts) {
     StartTag(depth, element);
-    std::string text;
-    std::string setNull;
+    m_setNull.clear();
     for (size_t i = 0; i < values.size(); ++i) {
         if (original && values[i] == (*original)[i]) continue;
         if (IsNull(values[i])) {
+            if (texts && (*texts)[i]) {
+                Attr(plan.xmlNames[i], *(*texts)[i]);
+                continue;
+            }
             // Only the changed row of an update needs to say that a column
             // became NULL; everywhere else an absent attribute is NULL.
             if (original) {
-                if (!setNull.empty()) setNull += ' ';
-                setNull += plan.xmlNames[i];
+                if (!m_setNull.empty()) m_setNull += ' ';
+                m_setNull += plan.xmlNames[i];
             }
             continue;
         }
-        text.clear();
-        FormatValue(plan.forms[i], values[i], text);
-        Attr(plan.xmlNames[i], text);
+        if (plan.forms[i] == ValueForm::String) {
+            m_text.clear();
+            FormatValue(plan.forms[i], values[i], m_text);
+            Attr(plan.xmlNames[i], m_text);
+        } else {
+            // The other forms are made of digits, letters and a few marks
+            // (- + . : { }) that need no escaping: written in place.
+            const size_t start = BeginAttr(plan.xmlNames[i]);
+            FormatValue(plan.forms[i], values[i], out);
+            EndAttr(start);
+        }
     }
-    if (!setNull.empty()) Attr("rs:setnull", setNull);
+    if (!m_setNull.empty()) Attr("rs:setnull", m_setNull);
     bool children = false;
     for (const auto& rows : row.chapters) children = children || !rows.empty();
     if (!children) {
@@ -470,18 +506,31 @@ void Writer::WriteRow(const SchemaPlan& plan, const Row& row, int depth, std::st
     EndTag(depth, element);
 }
 
-std::optional<Error> Writer::WriteDocument(const SchemaPlan& plan, RowSource& source) {
+std::optional<Error> Writer::WriteDocument(const SchemaPlan& plan, RowSource& source, TextSink* sink) {
     // The head as for a whole table: written for no rows, then cut before
     // the end of the data section.
     WriteDocument(plan, {});
     const std::string_view tail = "</rs:data>\n</xml>\n";
     out.resize(out.size() - tail.size());
+    const std::vector<Column>& columns = plan.schema->columns;
     Row row;
+    RowTexts texts(columns.size());
     size_t number = 0;
     const char* section = nullptr;  // the rs:insert or rs:delete open
     while (source.Next(row)) {
         ++number;
-        if (auto e = CheckRow(plan, row, true, "", number)) return e;
+        // String values the source gives as UTF-8 (never those of a
+        // modified row, whose values are compared with the originals).
+        const RowTexts* given = nullptr;
+        if (row.state != RowState::Modified) {
+            for (size_t i = 0; i < texts.size(); ++i) {
+                texts[i] = plan.forms[i] == ValueForm::String && i < row.values.size() && IsNull(row.values[i])
+                               ? source.Text(i)
+                               : std::nullopt;
+                if (texts[i]) given = &texts;
+            }
+        }
+        if (auto e = CheckRow(plan, row, true, "", number, given)) return e;
         const char* wanted = row.state == RowState::Inserted  ? "rs:insert"
                              : row.state == RowState::Deleted ? "rs:delete"
                                                               : nullptr;
@@ -493,7 +542,7 @@ std::optional<Error> Writer::WriteDocument(const SchemaPlan& plan, RowSource& so
         }
         switch (row.state) {
         case RowState::Unchanged:
-            WriteRow(plan, row, 1, "z:row", row.values, nullptr);
+            WriteRow(plan, row, 1, "z:row", row.values, nullptr, given);
             break;
         case RowState::Modified:
             out += "\t<rs:update>\n\t\t<rs:original>\n";
@@ -510,8 +559,12 @@ std::optional<Error> Writer::WriteDocument(const SchemaPlan& plan, RowSource& so
                 out += section;
                 out += ">\n";
             }
-            WriteRow(plan, row, 2, "z:row", row.values, nullptr);
+            WriteRow(plan, row, 2, "z:row", row.values, nullptr, given);
             break;
+        }
+        if (sink && out.size() >= kSaveChunkBytes) {
+            sink->Write(out);
+            out.clear();
         }
     }
     if (section) {
@@ -520,6 +573,10 @@ std::optional<Error> Writer::WriteDocument(const SchemaPlan& plan, RowSource& so
         out += ">\n";
     }
     out += tail;
+    if (sink) {
+        sink->Write(out);
+        out.clear();
+    }
     return std::nullopt;
 }
 
@@ -593,8 +650,24 @@ Result<std::string> SaveRows(const Schema& schema, RowSource& rows, size_t rowCo
         SchemaPlan plan;
         if (auto e = writer.Plan(schema, plan, 0)) return *e;
         writer.out.reserve(4096 + rowCount * (16 + schema.columns.size() * 24));
-        if (auto e = writer.WriteDocument(plan, rows)) return *e;
+        if (auto e = writer.WriteDocument(plan, rows, nullptr)) return *e;
         return std::move(writer.out);
+    } catch (const std::bad_alloc&) {
+        return Refuse(ErrorCategory::OutOfMemory, "out of memory");
+    } catch (const std::length_error&) {
+        return Refuse(ErrorCategory::OutOfMemory, "out of memory");
+    }
+}
+
+std::optional<Error> SaveRows(const Schema& schema, RowSource& rows, TextSink& out) noexcept {
+    try {
+        Writer writer;
+        SchemaPlan plan;
+        if (auto e = writer.Plan(schema, plan, 0)) return *e;
+        // Room for a chunk and the row that ends it, so that the buffer is
+        // allocated once.
+        writer.out.reserve(kSaveChunkBytes + kSaveChunkBytes / 4);
+        return writer.WriteDocument(plan, rows, &out);
     } catch (const std::bad_alloc&) {
         return Refuse(ErrorCategory::OutOfMemory, "out of memory");
     } catch (const std::length_error&) {

@@ -2,10 +2,17 @@
 // recordsets: round trips, Windows paths, and files that cannot be opened.
 #include "ado_test_util.h"
 
+#include "persist.h"
+
+#include "../../../bench/saved_recordset_gen.h"
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -13,6 +20,7 @@ namespace adotest {
 namespace {
 
 namespace fs = std::filesystem;
+namespace persist = comhost::persist;
 
 std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
@@ -197,6 +205,85 @@ TEST_F(PersistTest, SaveRules) {
     EXPECT_EQ(2, Count(back.get()));
     // A directory that does not exist cannot be written.
     EXPECT_EQ(static_cast<HRESULT>(0x800A0BBC), Save(rs.get(), u"no\\such\\dir\\x.xml"));
+}
+
+// A recordset opened from a file is saved a piece at a time from its stored
+// rows: the document is the one the persistence library writes for the
+// whole table (large enough for several pieces, strings with markup
+// characters, accents and characters beyond the BMP, rows in rs:insert).
+TEST_F(PersistTest, SavingAnOpenedFileWritesWhatTheLibraryWritesForTheTable) {
+    std::vector<std::pair<std::string, std::string>> files;
+    files.emplace_back("generated.xml", bench_gen::SavedRecordset(4000, 9));
+    // (file07.xml numbers its one column 2; a recordset numbers its fields
+    // from 1, so it is not among them.)
+    for (const char* name : {"file01.xml", "file02.xml", "file05.xml"})
+        files.emplace_back(name, ReadText(fs::path(ADO_TEST_DATA_DIR) / name));
+    for (const auto& [name, text] : files) {
+        SCOPED_TRACE(name);
+        const persist::Result<persist::Table> table = persist::Load(text);
+        ASSERT_TRUE(table.ok()) << table.error().message;
+        const persist::Result<std::string> expected = persist::Save(table.value());
+        ASSERT_TRUE(expected.ok()) << expected.error().message;
+        WriteText(dir / name, text);
+        Ptr<_Recordset> rs = NewRecordset();
+        ASSERT_EQ(S_OK, Open(rs.get(), Wide(name), Var::Missing()));
+        ASSERT_EQ(S_OK, Save(rs.get(), Wide("saved_" + name)));
+        EXPECT_TRUE(ReadText(dir / ("saved_" + name)) == expected.value());
+    }
+}
+
+// A row refused part way through (here a string with an unpaired
+// surrogate, which UTF-8 cannot carry, after more rows than the writer
+// holds at once) leaves no file behind, and an earlier file under the name
+// as it was.
+TEST_F(PersistTest, ARowRefusedPartWayLeavesNoFileAndKeepsTheEarlierOne) {
+    Ptr<_Recordset> rs = NewRecordset();
+    AppendColumns(rs.get(), {{u"id", adInteger, 0, adFldUnspecified},
+                             {u"text", adVarWChar, 200, adFldIsNullable}});
+    ASSERT_EQ(S_OK, rs->Open(*Var::Missing(), *Var::Missing(), adOpenUnspecified, adLockBatchOptimistic,
+                             adCmdUnspecified));
+    const std::u16string filler(150, u'x');
+    const LONG rows = 3000;   // about 600 KB of rows
+    for (LONG i = 0; i < rows; ++i) {
+        ASSERT_EQ(S_OK, rs->AddNew(*Var::Missing(), *Var::Missing()));
+        ASSERT_EQ(S_OK, PutValue(rs.get(), Var(u"id"), Var(i)));
+        ASSERT_EQ(S_OK, PutValue(rs.get(), Var(u"text"), Var(filler.c_str())));
+    }
+    ASSERT_EQ(S_OK, rs->Update(*Var::Missing(), *Var::Missing()));
+    ASSERT_EQ(S_OK, Save(rs.get(), u"first.xml"));
+    const std::string first = ReadText(dir / "first.xml");
+    ASSERT_GT(first.size(), size_t{500000});
+
+    ASSERT_EQ(S_OK, rs->Move(rows - 10, *Var(adBookmarkFirst)));
+    ASSERT_EQ(S_OK, PutValue(rs.get(), Var(u"text"), Var(u"half a pair: \xD800")));
+    ASSERT_EQ(S_OK, rs->Update(*Var::Missing(), *Var::Missing()));
+    // To a new name, to a name taken (the refusal is reported first) and to
+    // the file saved before.
+    const HRESULT kWriteFile = static_cast<HRESULT>(0x800A0BBC);
+    EXPECT_EQ(kWriteFile, Save(rs.get(), u"second.xml"));
+    EXPECT_TRUE(Contains(TakeError().description, u"unpaired surrogate"));
+    WriteText(dir / "taken.xml", "keep");
+    EXPECT_EQ(kWriteFile, Save(rs.get(), u"taken.xml"));
+    EXPECT_EQ(kWriteFile, rs->Save(*Var::Missing(), adPersistXML));
+    EXPECT_FALSE(fs::exists(dir / "second.xml"));
+    EXPECT_EQ("keep", ReadText(dir / "taken.xml"));
+    EXPECT_TRUE(ReadText(dir / "first.xml") == first);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"first.xml", "taken.xml"}), names) << "no temporary file is left";
+
+    // Put right, the same file is written anew; a new name may not be taken.
+    ASSERT_EQ(S_OK, PutValue(rs.get(), Var(u"text"), Var(u"whole again")));
+    ASSERT_EQ(S_OK, rs->Update(*Var::Missing(), *Var::Missing()));
+    EXPECT_EQ(kFileExists, Save(rs.get(), u"taken.xml"));
+    EXPECT_EQ("keep", ReadText(dir / "taken.xml"));
+    ASSERT_EQ(S_OK, rs->Save(*Var::Missing(), adPersistXML));
+    EXPECT_NE(first, ReadText(dir / "first.xml"));
+    Ptr<_Recordset> back = NewRecordset();
+    ASSERT_EQ(S_OK, Open(back.get(), u"first.xml", Var::Missing()));
+    EXPECT_EQ(rows, Count(back.get()));
 }
 
 // Three plain rows, as a provider's recordset is saved.

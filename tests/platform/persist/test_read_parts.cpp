@@ -2,7 +2,13 @@
 // the same errors, at the same places, as reading documents whole.
 #include "persist_test_util.h"
 
+#include "text.h"
+
 #include "../../../bench/saved_recordset_gen.h"
+
+#include <optional>
+#include <string_view>
+#include <vector>
 
 namespace persist_test {
 namespace {
@@ -148,31 +154,73 @@ TEST(ReadByParts, DamagedLargeDocumentsFailWhereLoadFails) {
 namespace persist_test {
 namespace {
 
-// Hands a table's rows to SaveRows one at a time.
+// Hands a table's rows to SaveRows one at a time; with `asText`, the
+// strings of rows that are not modified as UTF-8 through Text, as a source
+// that keeps them so does.
 class TableSource final : public RowSource {
 public:
-    explicit TableSource(const Table& table) : m_table(table) {}
+    explicit TableSource(const Table& table, bool asText = false) : m_table(table), m_asText(asText) {}
     bool Next(Row& row) override {
         if (m_next >= m_table.rows.size()) return false;
         row = m_table.rows[m_next++];
+        m_texts.assign(row.values.size(), std::nullopt);
+        if (!m_asText || row.state == RowState::Modified) return true;
+        m_storage.assign(row.values.size(), std::string());
+        for (size_t i = 0; i < row.values.size(); ++i) {
+            const auto* s = std::get_if<std::u16string>(&row.values[i]);
+            // Texts with unpaired surrogates have no UTF-8 form: left as they are.
+            if (!s || !detail::Utf16ToUtf8(*s, m_storage[i])) continue;
+            m_texts[i] = m_storage[i];
+            row.values[i] = std::monostate{};
+        }
         return true;
     }
+    std::optional<std::string_view> Text(size_t column) override { return m_texts[column]; }
 
 private:
     const Table& m_table;
+    bool m_asText;
     size_t m_next = 0;
+    std::vector<std::string> m_storage;
+    std::vector<std::optional<std::string_view>> m_texts;
+};
+
+// Gathers what SaveRows hands to a sink, and the sizes of the pieces.
+class StringSink final : public TextSink {
+public:
+    void Write(std::string_view piece) override {
+        text += piece;
+        pieces.push_back(piece.size());
+    }
+    std::string text;
+    std::vector<size_t> pieces;
 };
 
 void ExpectSaveRowsAsSave(const Table& table) {
     const Result<std::string> whole = Save(table);
-    TableSource source(table);
-    const Result<std::string> streamed = SaveRows(table.schema, source, table.rows.size());
-    ASSERT_EQ(whole.ok(), streamed.ok());
-    if (whole.ok()) {
-        EXPECT_EQ(whole.value(), streamed.value());
-    } else {
-        EXPECT_EQ(whole.error().category, streamed.error().category);
-        EXPECT_EQ(whole.error().message, streamed.error().message);
+    for (bool asText : {false, true}) {
+        SCOPED_TRACE(asText ? "strings as UTF-8" : "strings as UTF-16");
+        TableSource source(table, asText);
+        const Result<std::string> streamed = SaveRows(table.schema, source, table.rows.size());
+        TableSource again(table, asText);
+        StringSink sink;
+        const std::optional<Error> sunk = SaveRows(table.schema, again, sink);
+        ASSERT_EQ(whole.ok(), streamed.ok());
+        ASSERT_EQ(whole.ok(), !sunk.has_value());
+        if (whole.ok()) {
+            EXPECT_EQ(whole.value(), streamed.value());
+            EXPECT_EQ(whole.value(), sink.text);
+            // Pieces of about kSaveChunkBytes: only the last one shorter.
+            for (size_t i = 0; i + 1 < sink.pieces.size(); ++i) {
+                EXPECT_GE(sink.pieces[i], kSaveChunkBytes);
+                EXPECT_LT(sink.pieces[i], kSaveChunkBytes + 4096);
+            }
+        } else {
+            EXPECT_EQ(whole.error().category, streamed.error().category);
+            EXPECT_EQ(whole.error().message, streamed.error().message);
+            EXPECT_EQ(whole.error().category, sunk->category);
+            EXPECT_EQ(whole.error().message, sunk->message);
+        }
     }
 }
 
@@ -190,10 +238,29 @@ TEST(SaveRowByRow, WritesWhatSaveWrites) {
     t.rows[9].state = RowState::Inserted;
     t.rows.back().state = RowState::Deleted;
     ExpectSaveRowsAsSave(t);
+    // Strings at their column's size (60) and beyond, counted in UTF-16
+    // units: a character beyond the BMP counts twice, an accent once.
+    const size_t nom = 2;
+    ASSERT_EQ(60u, *t.schema.columns[nom].maxLength);
+    t.rows[10].values[nom] = Value(std::u16string(58, u'\u00E9') + u"\U0001F36E");
+    t.rows[11].values[nom] = Value(std::u16string(u"a&b<c>'d\"e\tf\r\ng\x01h\uFFFE\uFFFF"));
+    t.rows[12].values[nom] = Value(std::u16string());
+    ASSERT_TRUE(Save(t).ok());
+    ExpectSaveRowsAsSave(t);
+    Table longer = t;
+    longer.rows[40].values[nom] = Value(std::u16string(59, u'\u00E9') + u"\U0001F36E");
+    ASSERT_FALSE(Save(longer).ok());
+    ExpectSaveRowsAsSave(longer);
     // Refusals: the first bad row, as Save reports it.
     t.rows[20].values.pop_back();
     t.rows[30].values[0] = Value(std::u16string(u"not a number"));
     ExpectSaveRowsAsSave(t);
+}
+
+TEST(SaveRowByRow, LargeDocumentsGoToTheSinkInPieces) {
+    // About 1.5 MB: several pieces, rows in rs:data and in rs:insert, start
+    // tags wrapped.
+    ExpectSaveRowsAsSave(MustLoad(bench_gen::SavedRecordset(10000, 11)));
 }
 
 }  // namespace

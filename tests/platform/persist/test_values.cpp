@@ -525,5 +525,28 @@ TEST(TypeMapping, EveryWrittenTypeReadsBackAsItself) {
     EXPECT_EQ(TypeFromXml("ui16", "", false, false), std::nullopt);
 }
 
+// UTF-16 to UTF-8 appends to what `out` holds; at an unpaired surrogate it
+// stops there, having written the text before it, and says where.
+TEST(Text, Utf16ToUtf8AppendsAndStopsAtAnUnpairedSurrogate) {
+    std::string out = "x";
+    ASSERT_TRUE(Utf16ToUtf8(u"plain ASCII, caf\u00E9, \u20AC, \U0001F36E and \u007F\u0080\u07FF\u0800\uFFFF", out));
+    EXPECT_EQ("xplain ASCII, caf\xC3\xA9, \xE2\x82\xAC, \xF0\x9F\x8D\xAE and \x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF",
+              out);
+    for (const std::u16string& bad : {std::u16string(u"ab\xD800"), std::u16string(u"ab\xD800" u"c"),
+                                      std::u16string(u"ab\xDC00\xD800"), std::u16string(u"ab\xD800\xD800\xDC00")}) {
+        out = "x";
+        size_t at = 99;
+        EXPECT_FALSE(Utf16ToUtf8(bad, out, &at));
+        EXPECT_EQ(2u, at);
+        EXPECT_EQ("xab", out);
+    }
+    out.clear();
+    EXPECT_TRUE(Utf16ToUtf8(u"", out));
+    EXPECT_EQ("", out);
+    AppendUtf8(out, 0x1F36E);
+    AppendUtf8(out, U'a');
+    EXPECT_EQ("\xF0\x9F\x8D\xAE" "a", out);
+}
+
 }  // namespace
 }  // namespace persist_test
