@@ -663,12 +663,19 @@ std::string_view LocalPart(std::string_view qname) noexcept {
 // Whether n bytes at a and b are the same; inline, for the short names
 // compared once per attribute or tag.
 inline bool SameBytes(const char* a, const char* b, size_t n) noexcept {
-    for (; n >= 8; a += 8, b += 8, n -= 8) {
-        uint64_t x = 0, y = 0;
-        std::memcpy(&x, a, 8);
-        std::memcpy(&y, b, 8);
-        if (x != y) return false;
+    auto same = [](const char* x, const char* y, auto word) {
+        decltype(word) u = 0, v = 0;
+        std::memcpy(&u, x, sizeof u);
+        std::memcpy(&v, y, sizeof v);
+        return u == v;
+    };
+    if (n >= 8) {
+        for (; n > 8; a += 8, b += 8, n -= 8)
+            if (!same(a, b, uint64_t{})) return false;
+        // The last eight bytes, overlapping those compared before.
+        return same(a + n - 8, b + n - 8, uint64_t{});
     }
+    if (n >= 4) return same(a, b, uint32_t{}) && same(a + n - 4, b + n - 4, uint32_t{});
     for (; n > 0; ++a, ++b, --n)
         if (*a != *b) return false;
     return true;
