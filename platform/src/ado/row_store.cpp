@@ -126,6 +126,11 @@ void RowStore::Reserve(size_t rows) {
 
 size_t RowStore::AddRow() {
     const size_t row = m_rows;
+    // NULL bits come 64 rows at a time, all set: a value clears its row's.
+    if (row % 64 == 0) {
+        for (Column& c : m_columns)
+            c.nulls.push_back(~uint64_t{0});
+    }
     for (Column& c : m_columns) {
         if (c.variable) {
             if (c.bytes.size() > std::numeric_limits<uint32_t>::max())
@@ -134,9 +139,6 @@ size_t RowStore::AddRow() {
         } else {
             c.cells.push_back(0);
         }
-        if (row % 64 == 0)
-            c.nulls.push_back(0);
-        c.nulls.back() |= uint64_t{1} << (row % 64);
     }
     ++m_rows;
     return row;
