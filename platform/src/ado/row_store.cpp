@@ -152,63 +152,6 @@ void RowStore::SetBytes(Column& c, const void* data, size_t size) {
     c.ends.back() = static_cast<uint32_t>(c.bytes.size());
 }
 
-void RowStore::SetText(size_t column, std::string_view utf8) {
-    Column& c = m_columns[column];
-    SetBytes(c, utf8.data(), utf8.size());
-    c.nulls.back() &= ~(uint64_t{1} << ((m_rows - 1) % 64));
-}
-
-void RowStore::SetCell(Column& c, uint64_t bits) noexcept {
-    c.cells.back() = bits;
-    c.nulls.back() &= ~(uint64_t{1} << ((m_rows - 1) % 64));
-}
-
-namespace {
-
-template <class T>
-uint64_t CellBits(T value) noexcept {
-    uint64_t bits = 0;
-    std::memcpy(&bits, &value, sizeof value);
-    return bits;
-}
-
-}  // namespace
-
-bool RowStore::SetInteger(size_t column, int64_t value) noexcept {
-    Column& c = m_columns[column];
-    switch (c.vt) {
-    case VT_I1: SetCell(c, CellBits(static_cast<CHAR>(value))); return true;
-    case VT_I2: SetCell(c, CellBits(static_cast<SHORT>(value))); return true;
-    case VT_I4: SetCell(c, CellBits(static_cast<LONG>(value))); return true;
-    case VT_I8: SetCell(c, CellBits(value)); return true;
-    default: return false;
-    }
-}
-
-bool RowStore::SetDouble(size_t column, double value) noexcept {
-    Column& c = m_columns[column];
-    if (c.vt != VT_R8)
-        return false;
-    SetCell(c, CellBits(value));
-    return true;
-}
-
-bool RowStore::SetDate(size_t column, double days) noexcept {
-    Column& c = m_columns[column];
-    if (c.vt != VT_DATE)
-        return false;
-    SetCell(c, CellBits(days));
-    return true;
-}
-
-bool RowStore::SetBoolean(size_t column, bool value) noexcept {
-    Column& c = m_columns[column];
-    if (c.vt != VT_BOOL)
-        return false;
-    SetCell(c, CellBits(static_cast<VARIANT_BOOL>(value ? VARIANT_TRUE : VARIANT_FALSE)));
-    return true;
-}
-
 bool RowStore::Set(size_t column, const persist::Value& value) {
     Column& c = m_columns[column];
     if (persist::IsNull(value))
@@ -222,7 +165,7 @@ bool RowStore::Set(size_t column, const persist::Value& value) {
     if (const auto* date = std::get_if<persist::Date>(&value))
         return SetDate(column, date->days);
     uint64_t bits = 0;
-    auto put = [&](auto v) { bits = CellBits(v); };
+    auto put = [&](auto v) { bits = detail::CellBits(v); };
     if (const auto* u = std::get_if<uint64_t>(&value)) {
         switch (c.vt) {
         case VT_UI1: put(static_cast<BYTE>(*u)); break;

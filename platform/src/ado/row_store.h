@@ -9,6 +9,7 @@
 #include "persist/persist.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -65,6 +66,65 @@ private:
     std::vector<Column> m_columns;
     size_t m_rows = 0;
 };
+
+// The setters the reader calls for every value, inline.
+
+namespace detail {
+
+template <class T>
+uint64_t CellBits(T value) noexcept {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof value);
+    return bits;
+}
+
+}  // namespace detail
+
+inline void RowStore::SetText(size_t column, std::string_view utf8) {
+    Column& c = m_columns[column];
+    SetBytes(c, utf8.data(), utf8.size());
+    c.nulls.back() &= ~(uint64_t{1} << ((m_rows - 1) % 64));
+}
+
+inline void RowStore::SetCell(Column& c, uint64_t bits) noexcept {
+    c.cells.back() = bits;
+    c.nulls.back() &= ~(uint64_t{1} << ((m_rows - 1) % 64));
+}
+
+inline bool RowStore::SetInteger(size_t column, int64_t value) noexcept {
+    Column& c = m_columns[column];
+    switch (c.vt) {
+    case VT_I1: SetCell(c, detail::CellBits(static_cast<CHAR>(value))); return true;
+    case VT_I2: SetCell(c, detail::CellBits(static_cast<SHORT>(value))); return true;
+    case VT_I4: SetCell(c, detail::CellBits(static_cast<LONG>(value))); return true;
+    case VT_I8: SetCell(c, detail::CellBits(value)); return true;
+    default: return false;
+    }
+}
+
+inline bool RowStore::SetDouble(size_t column, double value) noexcept {
+    Column& c = m_columns[column];
+    if (c.vt != VT_R8)
+        return false;
+    SetCell(c, detail::CellBits(value));
+    return true;
+}
+
+inline bool RowStore::SetDate(size_t column, double days) noexcept {
+    Column& c = m_columns[column];
+    if (c.vt != VT_DATE)
+        return false;
+    SetCell(c, detail::CellBits(days));
+    return true;
+}
+
+inline bool RowStore::SetBoolean(size_t column, bool value) noexcept {
+    Column& c = m_columns[column];
+    if (c.vt != VT_BOOL)
+        return false;
+    SetCell(c, detail::CellBits(static_cast<VARIANT_BOOL>(value ? VARIANT_TRUE : VARIANT_FALSE)));
+    return true;
+}
 
 // The number of UTF-16 code units of valid UTF-8 text.
 size_t Utf16Length(std::string_view utf8) noexcept;
