@@ -471,6 +471,8 @@ public:
         Store(column, [&](size_t k) { return m_store->SetBoolean(k, value); });
     }
 
+    void DropRow() override { m_store->DropLastRow(); }
+
     void EndRow() override {
         Row row;
         row.stored = static_cast<uint32_t>(m_row);

@@ -144,6 +144,25 @@ size_t RowStore::AddRow() {
     return row;
 }
 
+void RowStore::DropLastRow() noexcept {
+    if (m_rows == 0)
+        return;
+    const size_t row = --m_rows;
+    for (Column& c : m_columns) {
+        if (c.variable) {
+            c.ends.pop_back();
+            c.bytes.resize(c.ends.empty() ? 0 : c.ends.back());
+        } else {
+            c.cells.pop_back();
+        }
+        // The row's NULL bit as AddRow leaves it, or its block with it.
+        if (row % 64 == 0)
+            c.nulls.pop_back();
+        else
+            c.nulls.back() |= uint64_t{1} << (row % 64);
+    }
+}
+
 void RowStore::SetBytes(Column& c, const void* data, size_t size) {
     if (size > std::numeric_limits<uint32_t>::max() - c.bytes.size())
         throw std::bad_alloc();

@@ -29,6 +29,8 @@ public:
     // A new row with every value NULL; returns its index.  The values of a
     // row are set before the next row is added.  Throws std::bad_alloc.
     size_t AddRow();
+    // Removes the last row added.
+    void DropLastRow() noexcept;
     // Sets a value of the last row; false when the value has no form here
     // (the caller then keeps the row as VARIANTs).
     bool Set(size_t column, const persist::Value& value);

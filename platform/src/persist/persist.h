@@ -380,6 +380,9 @@ public:
     virtual void SetDate(size_t column, double days) { SetValue(column, Value(Date{days})); }
     virtual void SetBoolean(size_t column, bool value) { SetValue(column, Value(value)); }
     virtual void EndRow() = 0;
+    // Forgets the row begun last, before its EndRow: its text turned out to
+    // be something the reader hands to the parser after all.
+    virtual void DropRow() = 0;
 };
 
 // Documents from this size on are read by parts; smaller ones whole.

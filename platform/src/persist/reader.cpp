@@ -750,12 +750,6 @@ private:
     size_t m_partCapacity = 0;
     pugi::xml_document m_partDoc;
     std::string m_decoded;
-    struct RawAttribute {
-        size_t column;
-        std::string_view raw;
-        bool plain;
-    };
-    std::vector<RawAttribute> m_attributes;  // of the row being scanned
     persist::Value m_value;
     std::vector<uint64_t> m_seen;  // per column: the row that last gave it
     uint64_t m_rowNumber = 0;
@@ -1096,8 +1090,8 @@ void PartReader::ReadRowFast(pugi::xml_node row, Container container) {
 // with white space between them.  Returns the size read, up to the first
 // thing that is not such a row; the parser reads the rest.  Every byte taken
 // here is checked as the parser's input is (UTF-8, XML characters).  A row
-// is read only once all of its tag has been seen, so that stopping never
-// leaves half a row in the sink.
+// stopped in the middle is dropped from the sink again, so that the parser
+// reads it whole.
 size_t PartReader::ScanRows(size_t from, size_t to, Container container) {
     const char* const base = m_text.data() + from;
     const char* const end = m_text.data() + to;
@@ -1114,19 +1108,25 @@ size_t PartReader::ScanRows(size_t from, size_t to, Container container) {
         p += 1 + rowName.size();
         // The text is read once, front to back: ask for what follows early.
         __builtin_prefetch(p + 1024);
-        m_attributes.clear();
+        // Values go to the sink as they are read; a row whose tag turns out
+        // to be one for the parser is dropped from it again.
+        BeginRow(container);
+        auto giveBack = [&] {
+            m_sink.DropRow();
+            return stop;
+        };
         size_t expect = 0;
         for (;;) {
             const char* const afterPrevious = p;
             while (p < end && IsXmlSpace(*p)) ++p;
-            if (p == end) return stop;
+            if (p == end) return giveBack();
             if (*p == '/') {
-                if (p + 1 == end || p[1] != '>') return stop;
+                if (p + 1 == end || p[1] != '>') return giveBack();
                 p += 2;
                 break;
             }
             // An attribute, after white space.
-            if (p == afterPrevious) return stop;
+            if (p == afterPrevious) return giveBack();
             size_t index = std::string_view::npos;
             // Mostly the column after the last one, or one of the next few
             // (the columns between are NULL), followed by '='.
@@ -1144,39 +1144,37 @@ size_t PartReader::ScanRows(size_t from, size_t to, Container container) {
                 const char* const name = p;
                 while (p < end && *p != '=' && !IsXmlSpace(*p)) ++p;
                 index = ColumnOf(name, static_cast<size_t>(p - name), expect);
-                if (index == std::string_view::npos) return stop;
+                if (index == std::string_view::npos) return giveBack();
             }
             expect = index + 1;
             while (p < end && IsXmlSpace(*p)) ++p;
-            if (p == end || *p != '=') return stop;
+            if (p == end || *p != '=') return giveBack();
             ++p;
             while (p < end && IsXmlSpace(*p)) ++p;
-            if (p == end || (*p != '\'' && *p != '"')) return stop;
+            if (p == end || (*p != '\'' && *p != '"')) return giveBack();
             const char quote = *p++;
             const char* const value = p;
             bool plain = true;
             for (;;) {
                 p = ScanValue(p, end, quote);
-                if (p == end) return stop;
+                if (p == end) return giveBack();
                 const auto b = static_cast<unsigned char>(*p);
                 if (b == static_cast<unsigned char>(quote)) break;
                 if (b >= 0x80) {
                     p = SkipUtf8Char(p, end);
-                    if (!p) return stop;
+                    if (!p) return giveBack();
                 } else if (b == '&' || b == '\t' || b == '\n' || b == '\r') {
                     // References and white space that the value normalises.
                     plain = false;
                     ++p;
                 } else {
                     // A '<' or a control character: the parser reports it.
-                    return stop;
+                    return giveBack();
                 }
             }
-            m_attributes.push_back({index, std::string_view(value, static_cast<size_t>(p - value)), plain});
+            TakeValue(index, std::string_view(value, static_cast<size_t>(p - value)), plain);
             ++p;
         }
-        BeginRow(container);
-        for (const RawAttribute& a : m_attributes) TakeValue(a.column, a.raw, a.plain);
         m_sink.EndRow();
     }
 }

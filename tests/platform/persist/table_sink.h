@@ -45,6 +45,7 @@ public:
         table.rows.back().values.at(column) = std::move(text);
     }
     void EndRow() override {}
+    void DropRow() override { table.rows.pop_back(); }
 };
 
 }  // namespace persist_test
