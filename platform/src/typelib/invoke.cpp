@@ -361,6 +361,28 @@ struct ArgState {
     }
 };
 
+// The states of a call's parameters, in storage for the most a call takes
+// but constructed (and destroyed) only for the parameters it has.
+template <std::size_t kMax>
+class ArgStates {
+public:
+    explicit ArgStates(std::size_t count) : m_count(count) {
+        for (std::size_t i = 0; i < m_count; ++i) new (m_storage + i * sizeof(ArgState)) ArgState();
+    }
+    ~ArgStates() {
+        for (std::size_t i = m_count; i-- > 0;) (*this)[i].~ArgState();
+    }
+    ArgStates(const ArgStates &) = delete;
+    ArgStates &operator=(const ArgStates &) = delete;
+    ArgState &operator[](std::size_t i) noexcept {
+        return *std::launder(reinterpret_cast<ArgState *>(m_storage + i * sizeof(ArgState)));
+    }
+
+private:
+    alignas(ArgState) unsigned char m_storage[kMax * sizeof(ArgState)];
+    std::size_t m_count;
+};
+
 const VARIANT &Deref(const VARIANT &v) {
     return (v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal) ? *v.pvarVal : v;
 }
@@ -508,7 +530,7 @@ HRESULT Execute(const CallPlan &plan, PVOID instance, DISPPARAMS *params, VARIAN
         source[i] = static_cast<int>(cArgs - 1 - i);
     }
 
-    ArgState states[kMaxParams];
+    ArgStates<kMaxParams> states(plan.params.size());
     void *values[kMaxParams + 1];
     IUnknown *object = static_cast<IUnknown *>(instance);
     values[0] = &object;
