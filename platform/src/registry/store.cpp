@@ -204,12 +204,12 @@ int OpenDatabase(const std::string &path, sqlite3 **out, int64_t *classes) {
     sqlite3_extended_result_codes(db, 1);
     for (int attempt = 0;; ++attempt) {
         try {
-            // WAL lets readers run beside one writer; NORMAL synchronisation
-            // keeps every committed call across a crash of the process.
             // Small pages: each call commits the few pages it changed to
             // the log, and a registry row is a few dozen bytes.  (Takes
             // effect only when the file is new.)
             Exec(db, "PRAGMA page_size=1024");
+            // WAL lets readers run beside one writer; NORMAL synchronisation
+            // keeps every committed call across a crash of the process.
             Exec(db, "PRAGMA journal_mode=WAL");
             Exec(db, "PRAGMA synchronous=NORMAL");
             Exec(db, "PRAGMA foreign_keys=ON");
