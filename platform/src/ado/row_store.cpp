@@ -11,27 +11,12 @@ namespace comhost::ado {
 
 namespace {
 
-// The VARIANT type a field of `type` holds (as the file's values are read).
+// The VARIANT type a field of `type` holds (as the file's values are read):
+// its value type, except that the kinds a file cannot hold (errors,
+// interfaces) are kept as bytes like the unknown ones.
 VARTYPE VariantTypeOf(DataTypeEnum type) noexcept {
-    switch (type) {
-    case adBoolean: return VT_BOOL;
-    case adTinyInt: return VT_I1;
-    case adSmallInt: return VT_I2;
-    case adInteger: return VT_I4;
-    case adBigInt: return VT_I8;
-    case adUnsignedTinyInt: return VT_UI1;
-    case adUnsignedSmallInt: return VT_UI2;
-    case adUnsignedInt: return VT_UI4;
-    case adUnsignedBigInt: return VT_UI8;
-    case adSingle: return VT_R4;
-    case adDouble: return VT_R8;
-    case adCurrency: return VT_CY;
-    case adDecimal: case adNumeric: case adVarNumeric: return VT_DECIMAL;
-    case adDate: case adDBDate: case adDBTime: case adDBTimeStamp: case adFileTime: return VT_DATE;
-    case adBinary: case adVarBinary: case adLongVarBinary: return VT_ARRAY | VT_UI1;
-    case adGUID: return VT_BSTR;
-    default: return IsCharacterType(type) ? VT_BSTR : VT_EMPTY;
-    }
+    const VARTYPE vt = ValueVarType(type);
+    return vt == VT_ERROR || vt == VT_DISPATCH || vt == VT_UNKNOWN ? VARTYPE{VT_EMPTY} : vt;
 }
 
 // The GUID text "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" of bytes in Windows
